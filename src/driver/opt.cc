@@ -1,0 +1,20 @@
+#include "driver/opt.h"
+
+#include "platform/platform.h"
+
+TOpt opt;
+
+TOpt::TOpt()
+    : drive(static_cast<unsigned>(platform::getdisk() + 'A')),
+      pathname("."),
+      use_c(0), c(0), f(0), t(0), b(0), C(0), n(0), p(0), g(0), s(0), h(0) {
+  if (!platform::getcwd(&startpath)) startpath.clear();
+}
+
+TOpt::~TOpt() {
+  if (startpath.empty()) return;
+  unsigned char first = static_cast<unsigned char>(startpath[0]);
+  if (first >= 'a' && first <= 'z') first = static_cast<unsigned char>(first - 'a' + 'A');
+  platform::setdisk(first - 'A');
+  platform::chdir(startpath.c_str());
+}

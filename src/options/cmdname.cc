@@ -1,0 +1,28 @@
+#include "options/cmdname.h"
+
+#include <string>
+
+char** av = nullptr;
+
+namespace {
+
+// The last component of `path` less its last extension.
+std::string BaseName(const std::string& path) {
+  size_t start = path.find_last_of("\\/:");
+  std::string name = path.substr(start == std::string::npos ? 0 : start + 1);
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+const char* cmdname() {
+  static std::string name;
+  if (name.empty() && av && av[0]) {
+    name = BaseName(av[0]);
+    for (char& ch : name)
+      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  }
+  return name.c_str();
+}

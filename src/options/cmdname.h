@@ -1,0 +1,8 @@
+#pragma once
+
+// The argument vector; element 0 is the full path of the executable.
+extern char** av;
+
+// The upper-case base name of the executable, without its extension: it
+// names the environment variable and heads the help.
+const char* cmdname();

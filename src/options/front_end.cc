@@ -1,0 +1,55 @@
+#include "options/front_end.h"
+
+#include <string>
+#include <vector>
+
+#include "driver/opt.h"
+#include "options/cmdname.h"
+#include "options/parse_arg.h"
+#include "platform/platform.h"
+#include "report/diagnostic.h"
+
+namespace {
+
+// `opt.pathname` points into these, so they live as long as the run.
+std::vector<std::string> arguments;
+std::vector<char*> argument_vector;
+std::string environment_options;
+
+bool NamesDrive(const char* path) {
+  char ch = path[0];
+  return ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) && path[1] == ':';
+}
+
+// Enters the start path, making its drive current where it names one; from
+// then on the start path is ".".
+int EnterStartPath() {
+  if (NamesDrive(opt.pathname)) {
+    char letter = opt.pathname[0];
+    if (letter >= 'a') letter = static_cast<char>(letter - 'a' + 'A');
+    platform::setdisk(letter - 'A');
+    opt.drive = static_cast<unsigned>(platform::getdisk() + 'A');
+  }
+  if (int error = platform::chdir(opt.pathname)) {
+    ReportFailure("cannot enter directory '" + std::string(opt.pathname) + "'", error);
+    return 2;
+  }
+  opt.pathname = ".";
+  return -1;
+}
+
+}  // namespace
+
+int ApplyOptions(int argc, char** argv) {
+  arguments = platform::Arguments(argc, argv);
+  for (std::string& argument : arguments) argument_vector.push_back(&argument[0]);
+  argument_vector.push_back(nullptr);
+  av = argument_vector.data();
+
+  // The help ends the run with 1, unless writing it failed.
+  if (platform::GetEnv(cmdname(), &environment_options) && ParseArg(environment_options.c_str()))
+    return AnyFailure() ? 2 : 1;
+  for (size_t i = 1; i < arguments.size(); ++i)
+    if (ParseArg(av[i])) return AnyFailure() ? 2 : 1;
+  return opt.p ? EnterStartPath() : -1;
+}

@@ -1,0 +1,310 @@
+// POSIX (Linux) services: no drive letters, "/" separators, entries read in
+// large batches with getdents64 and examined relative to their directory.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+const char kSeparator = '/';
+const char kPathEnders[] = "/";
+
+bool IsLeadByte(unsigned char) { return false; }
+
+namespace {
+
+struct linux_dirent64 {
+  ino64_t d_ino;
+  off64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[];
+};
+
+constexpr size_t kBatchBytes = 32 * 1024;
+// Levels of the chain that keep their descriptor and batch open. Deeper
+// chains park the levels further up, so descriptors and memory stay bounded.
+constexpr size_t kOpenLevels = 32;
+
+struct Level {
+  int fd = -1;  // -1 while parked
+  std::unique_ptr<char[]> batch;
+  size_t pos = 0, end = 0;
+  off64_t resume = 0;  // directory offset just after the last entry delivered
+  bool at_end = false;
+  int error = 0;       // set when the level could not be resumed
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+}  // namespace
+
+struct DirChain::Impl {
+  std::vector<Level> levels;
+  std::vector<std::unique_ptr<char[]>> spare_batches;
+  size_t open_count = 0;
+  const char* last_name = nullptr;
+
+  std::unique_ptr<char[]> TakeBatch() {
+    if (spare_batches.empty()) return std::unique_ptr<char[]>(new char[kBatchBytes]);
+    std::unique_ptr<char[]> batch = std::move(spare_batches.back());
+    spare_batches.pop_back();
+    return batch;
+  }
+
+  void Push(int fd) {
+    Level level;
+    level.fd = fd;
+    level.batch = TakeBatch();
+    levels.push_back(std::move(level));
+    if (++open_count > kOpenLevels) Park(levels[levels.size() - 1 - kOpenLevels]);
+  }
+
+  // Gives up the descriptor and batch of a level far above the deepest one.
+  // Its reading resumes from `resume` when the walk comes back to it.
+  void Park(Level& level) {
+    struct stat st;
+    if (fstat(level.fd, &st) == 0) {
+      level.dev = st.st_dev;
+      level.ino = st.st_ino;
+    } else {
+      level.error = errno;
+    }
+    close(level.fd);
+    level.fd = -1;
+    spare_batches.push_back(std::move(level.batch));
+    --open_count;
+  }
+
+  // Reopens a parked level through ".." of its child, which is still open,
+  // and checks that it is the same directory as before.
+  void Unpark(Level& level, int child_fd) {
+    if (level.error) return;
+    int fd = openat(child_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      level.error = errno;
+      return;
+    }
+    struct stat st;
+    int error = 0;
+    if (fstat(fd, &st) != 0)
+      error = errno;
+    else if (st.st_dev != level.dev || st.st_ino != level.ino)
+      error = ESTALE;  // the directory was moved while the walk was below it
+    else if (lseek64(fd, level.resume, SEEK_SET) < 0)
+      error = errno;
+    if (error) {
+      level.error = error;
+      close(fd);
+      return;
+    }
+    level.fd = fd;
+    level.batch = TakeBatch();
+    level.pos = level.end = 0;
+    ++open_count;
+  }
+
+  // Fills the batch of `level`; false at the end of the directory or on error.
+  bool Refill(Level& level, int* error) {
+    long n = syscall(SYS_getdents64, level.fd, level.batch.get(), kBatchBytes);
+    if (n < 0) {
+      *error = errno;
+      return false;
+    }
+    level.pos = 0;
+    level.end = static_cast<size_t>(n);
+    level.at_end = n == 0;
+    return n > 0;
+  }
+
+  bool Next(Entry* entry, int* error) {
+    *error = 0;
+    Level& level = levels.back();
+    if (level.error) {
+      *error = level.error;
+      return false;
+    }
+    for (;;) {
+      if (level.pos == level.end && (level.at_end || !Refill(level, error))) return false;
+      auto* d = reinterpret_cast<linux_dirent64*>(level.batch.get() + level.pos);
+      level.pos += d->d_reclen;
+      level.resume = d->d_off;
+      if (IsDotOrDotDot(d->d_name)) continue;
+      Describe(level.fd, d, entry);
+      last_name = d->d_name;
+      return true;
+    }
+  }
+
+  // Directories are known from the entry type; everything else is examined
+  // with one fstatat, never following a symbolic link.
+  static void Describe(int dir_fd, const linux_dirent64* d, Entry* entry) {
+    entry->name = d->d_name;
+    entry->attrib = 0;
+    entry->size = 0;
+    entry->error = 0;
+    if (d->d_type == DT_DIR) {
+      entry->attrib = kDirectory;
+      return;
+    }
+    struct stat st;
+    if (fstatat(dir_fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      entry->error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+      entry->attrib = kDirectory;
+    } else {
+      entry->size = static_cast<uint64_t>(st.st_size);
+    }
+  }
+
+  void Close() {
+    Level& child = levels.back();
+    if (levels.size() >= 2) {
+      Level& parent = levels[levels.size() - 2];
+      if (parent.fd < 0) Unpark(parent, child.fd);
+    }
+    close(child.fd);
+    spare_batches.push_back(std::move(child.batch));
+    --open_count;
+    levels.pop_back();
+  }
+
+  ~Impl() {
+    for (Level& level : levels)
+      if (level.fd >= 0) close(level.fd);
+  }
+};
+
+DirChain::DirChain() : impl_(new Impl) {}
+DirChain::~DirChain() = default;
+
+int DirChain::OpenStart(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  impl_->Push(fd);
+  return 0;
+}
+
+int DirChain::OpenChild() {
+  int parent_fd = impl_->levels.back().fd;
+  int fd = openat(parent_fd, impl_->last_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  impl_->Push(fd);
+  return 0;
+}
+
+bool DirChain::Next(Entry* entry, int* error) { return impl_->Next(entry, error); }
+
+void DirChain::Close() { impl_->Close(); }
+
+int getdfree(unsigned drive, const char* dir, dfree* df) {
+  if (!dir && drive != 0) return ENODEV;  // drive letters name nothing here
+  struct statvfs fs;
+  if (statvfs(dir ? dir : ".", &fs) != 0) return errno;
+  df->df_avail = fs.f_bavail;
+  df->df_total = fs.f_blocks;
+  df->df_bsec = static_cast<uint32_t>(fs.f_frsize);
+  df->df_sclus = 1;
+  return 0;
+}
+
+int getdisk() { return -1; }
+
+int setdisk(int) { return ENODEV; }
+
+bool getcwd(std::string* dir) {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size())) {
+      dir->assign(buffer.data());
+      return true;
+    }
+    if (errno != ERANGE) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+int chdir(const char* path) { return ::chdir(path) == 0 ? 0 : errno; }
+
+bool GetEnv(const char* name, std::string* value) {
+  const char* found = ::getenv(name);
+  size_t len = strlen(name);
+  for (char** e = environ; !found && *e; ++e)
+    if (strncasecmp(*e, name, len) == 0 && (*e)[len] == '=') found = *e + len + 1;
+  if (!found) return false;
+  value->assign(found);
+  return true;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+  if (n > 0 && static_cast<size_t>(n) < sizeof exe) {
+    if (args.empty()) args.emplace_back();
+    args[0].assign(exe, static_cast<size_t>(n));
+  }
+  return args;
+}
+
+namespace {
+
+int WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool LocaleIsUtf8() {
+  setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  return strcmp(codeset, "UTF-8") == 0;
+}
+
+}  // namespace
+
+int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
+
+int WriteCp932(const char* data, size_t size) {
+  if (!LocaleIsUtf8()) return WriteStdout(data, size);
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return WriteStdout(data, size);
+  std::string utf8(size * 3, '\0');
+  char* in = const_cast<char*>(data);
+  size_t in_left = size;
+  char* out = &utf8[0];
+  size_t out_left = utf8.size();
+  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
+  iconv_close(cd);
+  if (converted == static_cast<size_t>(-1)) return WriteStdout(data, size);
+  return WriteStdout(utf8.data(), utf8.size() - out_left);
+}
+
+void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
+
+std::string ErrorText(int error) { return strerror(error); }
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+#include "report/out.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "report/diagnostic.h"
+
+namespace {
+
+constexpr size_t kBufferBytes = 64 * 1024;
+char buffer[kBufferBytes];
+size_t used = 0;
+bool failed = false;
+
+}  // namespace
+
+void OutFlush() {
+  if (used == 0 || failed) {
+    used = 0;
+    return;
+  }
+  int error = platform::WriteStdout(buffer, used);
+  used = 0;
+  if (error) {
+    failed = true;
+    ReportFailure("write error", error);
+  }
+}
+
+bool OutFailed() { return failed; }
+
+void OutWrite(const char* data, size_t size) {
+  if (used + size > kBufferBytes) {
+    OutFlush();
+    if (size > kBufferBytes) {
+      // Longer than the whole buffer (a very deep path): send it directly.
+      if (!failed) {
+        int error = platform::WriteStdout(data, size);
+        if (error) {
+          failed = true;
+          ReportFailure("write error", error);
+        }
+      }
+      return;
+    }
+  }
+  memcpy(buffer + used, data, size);
+  used += size;
+}
+
+void OutChar(char c) { OutWrite(&c, 1); }
+
+void putnchar(int c, int n) {
+  for (int i = 0; i < n; ++i) OutChar(static_cast<char>(c));
+}

@@ -1,6 +1,7 @@
 #include "options/parse_arg.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "driver/opt.h"
 #include "options/usage.h"
@@ -90,7 +91,7 @@ long GetClusterSize(unsigned drive) {
 }
 
 int ParseArg(const char* arg) {
-  if (arg[0] == '-' || arg[0] == '/') {
+  if (arg[0] != '\0' && strchr(platform::kOptionPrefixes, arg[0])) {
     for (const char* p = arg + 1; *p;) {
       switch (*p++) {
         case 'b': flip(opt.b); break;

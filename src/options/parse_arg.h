@@ -8,7 +8,8 @@ int flip(int& x);
 // the current drive); 0 when it cannot be queried.
 long GetClusterSize(unsigned drive);
 
-// An argument starting with "-" or "/" is a run of option letters, anything
-// else the start path. Returns 1 when the help was printed and the run must
+// An argument starting with an option prefix ("-", and "/" where paths do
+// not start with it) is a run of option letters, anything else the start
+// path. Returns 1 when the help was printed and the run must
 // end, otherwise 0.
 int ParseArg(const char* arg);

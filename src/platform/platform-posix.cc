@@ -20,6 +20,7 @@ namespace platform {
 
 const char kSeparator = '/';
 const char kPathEnders[] = "/";
+const char kOptionPrefixes[] = "-";
 
 bool IsLeadByte(unsigned char) { return false; }
 

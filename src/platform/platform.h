@@ -17,6 +17,10 @@ extern const char kSeparator;
 // prefix to which a name can be appended.
 extern const char kPathEnders[];
 
+// The bytes that make an argument an option argument. Where "/" starts
+// absolute paths it cannot also start options.
+extern const char kOptionPrefixes[];
+
 // True when `c` starts a double-byte character in the text the walk handles.
 bool IsLeadByte(unsigned char c);
 

@@ -1,0 +1,50 @@
+# Installation and packages. `cmake --install` puts the tool in bin/ and, on
+# POSIX systems, its manual page in share/man/man1/. CPack makes a Debian
+# package natively and a zip of space.exe with its README and LICENSE in the
+# Win32 build.
+include(GNUInstallDirs)
+
+if(WIN32)
+  # A zip is unpacked anywhere: everything sits side by side at its top.
+  install(TARGETS space RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+else()
+  install(TARGETS space RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/space.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+endif()
+
+set(SPACE_PACKAGE_MAINTAINER "The space developers <space@example.org>"
+    CACHE STRING "Maintainer named in the packages")
+
+set(CPACK_PACKAGE_NAME space)
+set(CPACK_PACKAGE_VENDOR "the space developers")
+set(CPACK_PACKAGE_CONTACT "${SPACE_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show how much disk space a directory tree takes, in clusters")
+set(CPACK_PACKAGE_DESCRIPTION
+"space walks a directory tree and prints one row per directory with the
+space its files take, counted in clusters of the file system's own size,
+of a size you name, or in bytes; then a total row and the free space of
+the file system. Optional columns show allocated bytes, byte totals, the
+slack in the last clusters and the number of files.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SPACE_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+find_program(SPACE_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(SPACE_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+
+include(CPack)

@@ -42,6 +42,7 @@ int EnterStartPath() {
 
 int ApplyOptions(int argc, char** argv) {
   arguments = platform::Arguments(argc, argv);
+  argument_vector.clear();
   for (std::string& argument : arguments) argument_vector.push_back(&argument[0]);
   argument_vector.push_back(nullptr);
   av = argument_vector.data();

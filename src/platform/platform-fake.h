@@ -55,6 +55,7 @@ void Reset();
 // The drive with `letter` (upper case), made with the defaults above and its
 // root as current directory when it does not exist yet.
 Drive& DriveAt(char letter);
+// Makes the drive with `letter` current, making it first if need be.
 void SetCurrentDrive(char letter);
 // The directory that the walk opens as `path`, e.g. ".\" or ".\src\".
 // Unknown paths cannot be opened.
@@ -69,7 +70,5 @@ const std::string& Stdout();
 const std::string& Stderr();
 // Every path the walk opened, in order, whether the opening succeeded or not.
 const std::vector<std::string>& Opened();
-// Directories opened and not yet closed.
-size_t OpenLevels();
 
 }  // namespace fake

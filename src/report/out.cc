@@ -29,7 +29,13 @@ void OutFlush() {
 
 bool OutFailed() { return failed; }
 
+void OutReset() {
+  used = 0;
+  failed = false;
+}
+
 void OutWrite(const char* data, size_t size) {
+  if (size == 0) return;  // an empty string_view may carry no pointer, which memcpy must not get
   if (used + size > kBufferBytes) {
     OutFlush();
     if (size > kBufferBytes) {

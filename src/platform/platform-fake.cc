@@ -1,0 +1,213 @@
+// The platform of the unit tests: scripted drives, trees and streams that
+// behave like those of Win32.
+#include "platform/platform-fake.h"
+
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace fake {
+namespace {
+
+struct State {
+  State() { drives['C'].cwd = "C:\\"; }
+
+  std::map<char, Drive> drives;
+  char current = 'C';
+  std::map<std::string, Directory> dirs;
+  std::map<std::string, int> chdir_errors;
+  std::vector<std::pair<std::string, std::string>> env;
+  std::string out, err;
+  size_t out_room = SIZE_MAX;
+  int out_error = 0;
+  std::vector<std::string> opened;
+};
+
+// A function-local static: the global options record asks for the current
+// drive and directory while globals are still being constructed.
+State& state() {
+  static State s;
+  return s;
+}
+
+char Upper(char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch; }
+
+bool NamesDrive(const std::string& path) {
+  char letter = Upper(path[0]);
+  return letter >= 'A' && letter <= 'Z' && path.size() >= 2 && path[1] == ':';
+}
+
+Drive* FindDrive(char letter) {
+  auto found = state().drives.find(Upper(letter));
+  return found == state().drives.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+Item File(std::string name, uint64_t size, unsigned attrib) {
+  return Item{std::move(name), attrib, size, 0};
+}
+
+Item Subdir(std::string name) { return Item{std::move(name), platform::kDirectory, 0, 0}; }
+
+void Reset() { state() = State(); }
+
+Drive& DriveAt(char letter) {
+  Drive& drive = state().drives[letter];
+  if (drive.cwd.empty()) drive.cwd = std::string(1, letter) + ":\\";
+  return drive;
+}
+
+void SetCurrentDrive(char letter) {
+  DriveAt(letter);
+  state().current = letter;
+}
+Directory& Dir(const std::string& path) { return state().dirs[path]; }
+void FailChdir(const std::string& path, int error) { state().chdir_errors[path] = error; }
+void SetEnv(const std::string& name, const std::string& value) { state().env.emplace_back(name, value); }
+
+void FailStdoutAfter(size_t bytes, int error) {
+  state().out_room = bytes;
+  state().out_error = error;
+}
+
+const std::string& Stdout() { return state().out; }
+const std::string& Stderr() { return state().err; }
+const std::vector<std::string>& Opened() { return state().opened; }
+
+}  // namespace fake
+
+namespace platform {
+
+const char kSeparator = '\\';
+const char kPathEnders[] = ":\\/";
+const char kOptionPrefixes[] = "-/";
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+struct DirChain::Impl {
+  struct Level {
+    const fake::Directory* dir;
+    std::string path;
+    size_t next = 0;
+  };
+  std::vector<Level> levels;
+  std::string last_name;
+
+  int Open(const std::string& path) {
+    fake::State& s = fake::state();
+    s.opened.push_back(path);
+    auto found = s.dirs.find(path);
+    if (found == s.dirs.end()) return fake::kPathNotFound;
+    if (found->second.open_error) return found->second.open_error;
+    levels.push_back(Level{&found->second, path});
+    return 0;
+  }
+};
+
+DirChain::DirChain() : impl_(new Impl) {}
+
+DirChain::~DirChain() = default;
+
+int DirChain::OpenStart(const std::string& path) { return impl_->Open(path); }
+
+int DirChain::OpenChild() {
+  return impl_->Open(impl_->levels.back().path + impl_->last_name + kSeparator);
+}
+
+bool DirChain::Next(Entry* entry, int* error) {
+  Impl::Level& level = impl_->levels.back();
+  *error = 0;
+  if (level.next == level.dir->read_fails_after) {
+    *error = level.dir->read_error;
+    return false;
+  }
+  if (level.next == level.dir->entries.size()) return false;
+  const fake::Item& item = level.dir->entries[level.next++];
+  impl_->last_name = item.name;
+  *entry = Entry{item.name.c_str(), item.attrib, item.size, item.error};
+  return true;
+}
+
+void DirChain::Close() { impl_->levels.pop_back(); }
+
+int getdfree(unsigned drive, const char*, dfree* df) {
+  char letter = drive == 0 ? fake::state().current : static_cast<char>((drive + 64) & 0xFF);
+  const fake::Drive* d = fake::FindDrive(letter);
+  if (!d) return fake::kInvalidDrive;
+  if (d->error) return d->error;
+  *df = dfree{d->free_clusters, d->total_clusters, d->bytes_per_sector, d->sectors_per_cluster};
+  return 0;
+}
+
+int getdisk() { return fake::state().current - 'A'; }
+
+int setdisk(int drive) {
+  char letter = static_cast<char>('A' + drive);
+  if (drive < 0 || drive >= 26 || !fake::FindDrive(letter)) return fake::kInvalidDrive;
+  fake::state().current = letter;
+  return 0;
+}
+
+bool getcwd(std::string* dir) {
+  *dir = fake::FindDrive(fake::state().current)->cwd;
+  return true;
+}
+
+// An absolute path replaces the drive's current directory, a relative one
+// is appended to it; the named drive becomes current.
+int chdir(const char* path) {
+  fake::State& s = fake::state();
+  auto failure = s.chdir_errors.find(path);
+  if (failure != s.chdir_errors.end()) return failure->second;
+  std::string rest = path;
+  char letter = s.current;
+  if (fake::NamesDrive(rest)) {
+    letter = fake::Upper(rest[0]);
+    rest.erase(0, 2);
+  }
+  fake::Drive* drive = fake::FindDrive(letter);
+  if (!drive) return fake::kInvalidDrive;
+  if (!rest.empty() && rest[0] == '\\')
+    drive->cwd = std::string(1, letter) + ":" + rest;
+  else if (!rest.empty())
+    drive->cwd += (drive->cwd.back() == '\\' ? "" : "\\") + rest;
+  s.current = letter;
+  return 0;
+}
+
+bool GetEnv(const char* name, std::string* value) {
+  for (const auto& [key, text] : fake::state().env) {
+    bool same = key.size() == strlen(name);
+    for (size_t i = 0; same && i < key.size(); ++i) same = fake::Upper(key[i]) == fake::Upper(name[i]);
+    if (same) {
+      *value = text;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+int WriteStdout(const char* data, size_t size) {
+  fake::State& s = fake::state();
+  if (size > s.out_room) {
+    s.out.append(data, s.out_room);
+    s.out_room = 0;
+    return s.out_error;
+  }
+  s.out_room -= size;
+  s.out.append(data, size);
+  return 0;
+}
+
+int WriteCp932(const char* data, size_t size) { return WriteStdout(data, size); }
+
+void WriteStderr(const std::string& text) { fake::state().err += text; }
+
+std::string ErrorText(int error) { return "error " + std::to_string(error); }
+
+}  // namespace platform

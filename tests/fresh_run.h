@@ -1,0 +1,57 @@
+// Every unit test starts as a fresh run of the tool on the fake platform:
+// the default options, an empty report stream and no failure recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "driver/opt.h"
+#include "options/front_end.h"
+#include "platform/platform-fake.h"
+#include "platform/platform.h"
+#include "report/diagnostic.h"
+#include "report/out.h"
+
+class FreshRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    OutReset();
+    ForgetFailures();
+    opt = TOpt();
+  }
+
+  // What the run has written to standard output, its buffer sent first.
+  static std::string Stdout() {
+    OutFlush();
+    return fake::Stdout();
+  }
+
+  static std::string CurrentDirectory() {
+    std::string dir;
+    EXPECT_TRUE(platform::getcwd(&dir));
+    return dir;
+  }
+
+  // Applies the options of a command line that names `args` after the
+  // program, as main does; the result of ApplyOptions.
+  static int Apply(std::initializer_list<const char*> args) {
+    std::vector<std::string> words{"C:\\TOOLS\\Space.exe"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    return ApplyOptions(static_cast<int>(words.size()), argv.data());
+  }
+
+  // What `write` sends to standard output.
+  template <class Write>
+  static std::string Output(Write write) {
+    size_t before = Stdout().size();
+    write();
+    return Stdout().substr(before);
+  }
+};

@@ -48,6 +48,7 @@ struct Level {
   int error = 0;       // set when the level could not be resumed
   dev_t dev = 0;
   ino_t ino = 0;
+  std::string name;  // in its parent; empty for the start directory
 };
 
 bool IsDotOrDotDot(const char* name) {
@@ -57,6 +58,7 @@ bool IsDotOrDotDot(const char* name) {
 }  // namespace
 
 struct DirChain::Impl {
+  std::string start_path;
   std::vector<Level> levels;
   std::vector<std::unique_ptr<char[]>> spare_batches;
   size_t open_count = 0;
@@ -69,9 +71,10 @@ struct DirChain::Impl {
     return batch;
   }
 
-  void Push(int fd) {
+  void Push(int fd, const char* name) {
     Level level;
     level.fd = fd;
+    level.name = name;
     level.batch = TakeBatch();
     levels.push_back(std::move(level));
     if (++open_count > kOpenLevels) Park(levels[levels.size() - 1 - kOpenLevels]);
@@ -93,11 +96,14 @@ struct DirChain::Impl {
     --open_count;
   }
 
-  // Reopens a parked level through ".." of its child, which is still open,
-  // and checks that it is the same directory as before.
-  void Unpark(Level& level, int child_fd) {
+  // Reopens the parked level `index` through ".." of its child, or, when the
+  // child could not be reopened itself, down from the start directory; and
+  // checks that it is the same directory as before.
+  void Unpark(size_t index, int child_fd) {
+    Level& level = levels[index];
     if (level.error) return;
-    int fd = openat(child_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = child_fd >= 0 ? openat(child_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                           : ReopenFromStart(index);
     if (fd < 0) {
       level.error = errno;
       return;
@@ -119,6 +125,20 @@ struct DirChain::Impl {
     level.batch = TakeBatch();
     level.pos = level.end = 0;
     ++open_count;
+  }
+
+  // Opens level `index` by its names from the start directory down; all
+  // the levels above it are parked. -1 with errno on failure.
+  int ReopenFromStart(size_t index) {
+    int fd = open(start_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t i = 1; fd >= 0 && i <= index; ++i) {
+      int child = openat(fd, levels[i].name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      int error = errno;
+      close(fd);
+      errno = error;
+      fd = child;
+    }
+    return fd;
   }
 
   // Fills the batch of `level`; false at the end of the directory or on error.
@@ -174,15 +194,15 @@ struct DirChain::Impl {
     }
   }
 
+  // A child whose own reopening failed has neither descriptor nor batch.
   void Close() {
     Level& child = levels.back();
-    if (levels.size() >= 2) {
-      Level& parent = levels[levels.size() - 2];
-      if (parent.fd < 0) Unpark(parent, child.fd);
+    if (levels.size() >= 2 && levels[levels.size() - 2].fd < 0) Unpark(levels.size() - 2, child.fd);
+    if (child.fd >= 0) {
+      close(child.fd);
+      --open_count;
     }
-    close(child.fd);
-    spare_batches.push_back(std::move(child.batch));
-    --open_count;
+    if (child.batch) spare_batches.push_back(std::move(child.batch));
     levels.pop_back();
   }
 
@@ -198,7 +218,8 @@ DirChain::~DirChain() = default;
 int DirChain::OpenStart(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
-  impl_->Push(fd);
+  impl_->start_path = path;
+  impl_->Push(fd, "");
   return 0;
 }
 
@@ -206,7 +227,7 @@ int DirChain::OpenChild() {
   int parent_fd = impl_->levels.back().fd;
   int fd = openat(parent_fd, impl_->last_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno;
-  impl_->Push(fd);
+  impl_->Push(fd, impl_->last_name);
   return 0;
 }
 

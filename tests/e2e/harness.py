@@ -7,7 +7,6 @@ binary. Output is normalised so that a test compares one text on both:
 """
 import os
 import re
-import stat
 import subprocess
 import tempfile
 import unittest
@@ -21,9 +20,9 @@ SEP = "\\" if ON_WINE else "/"
 class Result:
     def __init__(self, proc):
         self.status = proc.returncode
-        self.raw_stdout = proc.stdout
+        self.raw_stdout = proc.stdout or b""
         self.raw_stderr = proc.stderr
-        self.stdout = normalise(proc.stdout)
+        self.stdout = normalise(self.raw_stdout)
         self.stderr = normalise(proc.stderr)
 
     def rows(self):
@@ -31,12 +30,13 @@ class Result:
 
     def usage_rows(self, columns):
         """The usage rows as (numbers, text) pairs, each row read as `columns`
-        numbers, three blanks and its text. Leading lines that are no usage
-        row (the cluster size line, the headings) are passed over; a later
-        line that is no usage row fails the test."""
+        numbers, three blanks and its text; the free row has only the numbers
+        it shows. Leading lines that are no usage row (the cluster size line,
+        the headings) are passed over; a later line that is no usage row fails
+        the test."""
         lines = self.rows()
         first = next((i for i, line in enumerate(lines) if parse_row(line, columns)), len(lines))
-        parsed = [parse_row(line, columns) for line in lines[first:]]
+        parsed = [parse_row(line, columns) or parse_free_row(line) for line in lines[first:]]
         if None in parsed:
             raise AssertionError("not a row of %d columns: %r" % (columns, lines[first + parsed.index(None)]))
         return parsed
@@ -51,6 +51,14 @@ def parse_row(line, columns):
     return [int(g.replace(",", "")) for g in match.groups()[:-1]], match.group(columns + 1)
 
 
+def parse_free_row(line):
+    """(numbers, "free") of a free row, whose last columns may be blank."""
+    match = re.fullmatch(r" *([\d,]+(?: +[\d,]+)*) {3,}free", line)
+    if not match:
+        return None
+    return [int(g.replace(",", "")) for g in match.group(1).split()], "free"
+
+
 def normalise(data):
     text = data.replace(b"\r\n", b"\n").decode("utf-8", "surrogateescape")
     return text.replace("\\", "/") if ON_WINE else text
@@ -63,16 +71,18 @@ def host_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\") if os.path.isabs(path) else path.replace("/", "\\")
 
 
-def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, prefix=(), timeout=600):
-    """Runs space with `args` (paths already in host form); `prefix` is a
-    command that starts it (setpriv)."""
+def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, prefix=(), exe=None,
+        preexec_fn=None, timeout=600):
+    """Runs space (or `exe`, a copy of it) with `args` (paths already in host
+    form); `prefix` is a command that starts it (setpriv), `preexec_fn` runs
+    in the child before it starts."""
     # The tool reads its options from SPACE in any letter case.
     full_env = {k: v for k, v in os.environ.items() if k.upper() != "SPACE"}
     if env:
         full_env.update(env)
-    command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [SPACE_EXE] + list(args)
-    proc = subprocess.run(command, cwd=cwd, env=full_env, stdin=stdin,
-                          stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
+    command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [exe or SPACE_EXE] + list(args)
+    proc = subprocess.run(command, cwd=cwd, env=full_env, stdin=stdin, stdout=stdout,
+                          stderr=subprocess.PIPE, preexec_fn=preexec_fn, timeout=timeout)
     return Result(proc)
 
 
@@ -94,11 +104,9 @@ def measure(root, cluster_size):
     directory's path relative to `root` ("" for `root`) to [clusters, bytes,
     files] of everything below it. Links are counted as files, not followed."""
     totals = {}
-    order = []
     pending = [""]
     while pending:
         relative = pending.pop()
-        order.append(relative)
         totals[relative] = [0, 0, 0]
         with os.scandir(os.path.join(root, relative)) as entries:
             for entry in entries:
@@ -154,6 +162,11 @@ def remove_tree(path):
         fd = child
 
 
+def free_bytes(path):
+    fs = os.statvfs(path)
+    return fs.f_bavail * fs.f_frsize
+
+
 class TreeTest(unittest.TestCase):
     """A test with its own temporary directory, removed afterwards."""
 
@@ -175,12 +188,29 @@ class TreeTest(unittest.TestCase):
         kwargs.setdefault("cwd", self.root)
         return run(args, **kwargs)
 
-    def assertFailure(self, result, what, error, stdout=""):
-        """The run ended with status 2 after reporting `what` with the
-        system's text for errno `error` as its only message."""
-        self.assertEqual(result.stdout, stdout)
-        if ON_WINE:
-            self.assertRegex(result.stderr, r"\Aspace: %s: \S.*\n\Z" % re.escape(what))
-        else:
-            self.assertEqual(result.stderr, "space: %s: %s\n" % (what, os.strerror(error)))
+    def run_with_free(self, *args, **kwargs):
+        """Runs space in the tree's root; returns the result and the least and
+        most free bytes that the file system reported just before and after."""
+        before = free_bytes(self.root)
+        result = self.space(*args, **kwargs)
+        after = free_bytes(self.root)
+        return result, (min(before, after), max(before, after))
+
+    def assertFreeBytes(self, reported, bounds):
+        # Other processes write to the same file system while space runs.
+        slack = 64 << 20
+        self.assertGreaterEqual(reported, bounds[0] - slack)
+        self.assertLessEqual(reported, bounds[1] + slack)
+
+    def assertFailed(self, result, *reports):
+        """The run ended with status 2, and its standard error holds one
+        message for each (what, errno) of `reports`, in order, and nothing
+        else. Under Wine the reason is the system's own text."""
+        lines = result.stderr.splitlines(keepends=True)
+        self.assertEqual(len(lines), len(reports), result.stderr)
+        for line, (what, error) in zip(lines, reports):
+            if ON_WINE:
+                self.assertRegex(line, r"\Aspace: %s: \S.*\n\Z" % re.escape(what))
+            else:
+                self.assertEqual(line, "space: %s: %s\n" % (what, os.strerror(error)))
         self.assertEqual(result.status, 2)

@@ -1,0 +1,424 @@
+// Win32 services (kernel32).
+//
+// Directories are read with the wide API through "\\?\" paths built from the
+// absolute path of the start directory and the wide names the search
+// delivers, so that paths beyond 260 characters and names the ANSI code page
+// cannot represent are walked and counted like any other. Sizes come from the
+// search itself; no file is opened.
+//
+// Text handed to the rest of the tool (entry names, arguments, environment,
+// current directory) is in the ANSI code page, as the ANSI API gives it.
+// Characters the code page lacks become "?", never a look-alike: a name must
+// not turn into "." or ".." or gain a separator on its way to the report.
+// A start path or argument is therefore read in the ANSI code page too.
+//
+// Output: on a console, text is converted to UTF-16 and written with
+// WriteConsoleW, so that it shows whatever the console's code page;
+// redirected, the bytes go out as they are, every "\n" as "\r\n".
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace platform {
+
+const char kSeparator = '\\';
+const char kPathEnders[] = ":\\/";
+const char kOptionPrefixes[] = "-/";
+
+// Paths are read as code page 932 text whatever the system's code page.
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+namespace {
+
+constexpr UINT kCp932 = 932;
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+bool IsAsciiLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
+
+wchar_t AsciiUpper(wchar_t ch) { return ch >= L'a' && ch <= L'z' ? ch - L'a' + L'A' : ch; }
+
+std::wstring Widen(const char* text, size_t size, UINT codepage) {
+  if (size == 0) return std::wstring();
+  int n = MultiByteToWideChar(codepage, 0, text, static_cast<int>(size), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(codepage, 0, text, static_cast<int>(size), &wide[0], n);
+  return wide;
+}
+
+std::wstring Widen(const std::string& text) { return Widen(text.data(), text.size(), CP_ACP); }
+
+// `*lossy`, when given, tells whether a character had to become "?".
+std::string Narrow(const std::wstring& wide, bool* lossy = nullptr) {
+  if (lossy) *lossy = false;
+  if (wide.empty()) return std::string();
+  // UTF-8 takes neither the flag nor the question; it has every character.
+  bool utf8 = GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL used_default = FALSE;
+  BOOL* used = utf8 ? nullptr : &used_default;
+  int size = static_cast<int>(wide.size());
+  int n = WideCharToMultiByte(CP_ACP, flags, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), size, &text[0], n, nullptr, used);
+  if (lossy) *lossy = used_default != FALSE;
+  return text;
+}
+
+// Calls `fill(buffer, capacity)`, an API that answers the length it wrote or,
+// when the buffer is too small, the capacity it needs (or, like
+// GetModuleFileNameW, the capacity it was given), until the text fits.
+// False when the call fails; an empty answer without an error is empty text.
+template <typename Fill>
+bool ReadText(Fill fill, std::wstring* text) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    DWORD n = fill(&buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0) {
+      text->clear();
+      return GetLastError() == ERROR_SUCCESS;
+    }
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      *text = std::move(buffer);
+      return true;
+    }
+    buffer.resize(std::max<size_t>(n, buffer.size() * 2));
+  }
+}
+
+bool CurrentDirectory(std::wstring* dir) {
+  return ReadText([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }, dir);
+}
+
+bool HasDriveLetter(const std::wstring& path) {
+  return path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':';
+}
+
+// The "\\?\" form of `path`, made absolute, ending in a backslash: it reaches
+// beyond 260 characters and takes names exactly as they are.
+bool LongDirectoryPath(const std::wstring& path, std::wstring* long_path) {
+  std::wstring full;
+  auto fill = [&path](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+  };
+  if (!ReadText(fill, &full) || full.empty()) return false;
+  if (full.back() != L'\\') full += L'\\';
+  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0)
+    *long_path = full;
+  else if (full.compare(0, 2, L"\\\\") == 0)
+    *long_path = L"\\\\?\\UNC\\" + full.substr(2);
+  else
+    *long_path = L"\\\\?\\" + full;
+  return true;
+}
+
+// Junctions, mount points and symbolic links lead into trees counted
+// elsewhere, or round a loop back to an ancestor; only a cloud-file
+// placeholder holds files of its own.
+bool IsLinkToDirectory(const WIN32_FIND_DATAW& data) {
+  if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  DWORD tag_family = data.dwReserved0 & ~static_cast<DWORD>(IO_REPARSE_TAG_CLOUD_MASK);
+  return tag_family != static_cast<DWORD>(IO_REPARSE_TAG_CLOUD);
+}
+
+unsigned Attributes(const WIN32_FIND_DATAW& data) {
+  DWORD attributes = data.dwFileAttributes;
+  unsigned attrib = 0;
+  if (attributes & FILE_ATTRIBUTE_HIDDEN) attrib |= kHidden;
+  if (attributes & FILE_ATTRIBUTE_SYSTEM) attrib |= kSystem;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkToDirectory(data)) attrib |= kDirectory;
+  return attrib;
+}
+
+struct Level {
+  HANDLE find = INVALID_HANDLE_VALUE;  // released as soon as the search ends
+  WIN32_FIND_DATAW data{};             // the entry delivered last, or the first one
+  bool first_pending = true;           // `data` holds the first entry, not yet delivered
+  size_t path_len = 0;                 // this directory's part of DirChain::Impl::path
+};
+
+}  // namespace
+
+struct DirChain::Impl {
+  std::wstring path;  // "\\?\" path of the deepest directory, ending in "\"
+  std::vector<Level> levels;
+  std::string name;  // ANSI name of the entry delivered last
+
+  // Starts the search of the directory `path` names.
+  int Open() {
+    Level level;
+    level.path_len = path.size();
+    path += L'*';
+    level.find = FindFirstFileExW(path.c_str(), FindExInfoBasic, &level.data, FindExSearchNameMatch,
+                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    path.pop_back();
+    // A root directory without entries has no "." and ".." either.
+    if (level.find == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+      return LastError();
+    levels.push_back(level);
+    return 0;
+  }
+
+  bool Next(Entry* entry, int* error) {
+    *error = 0;
+    Level& level = levels.back();
+    if (level.find == INVALID_HANDLE_VALUE) return false;
+    if (!level.first_pending && !FindNextFileW(level.find, &level.data)) {
+      if (GetLastError() != ERROR_NO_MORE_FILES) *error = LastError();
+      FindClose(level.find);
+      level.find = INVALID_HANDLE_VALUE;
+      return false;
+    }
+    level.first_pending = false;
+    name = Narrow(level.data.cFileName);
+    entry->name = name.c_str();
+    entry->attrib = Attributes(level.data);
+    entry->size = entry->attrib & kDirectory
+                      ? 0
+                      : static_cast<uint64_t>(level.data.nFileSizeHigh) << 32 | level.data.nFileSizeLow;
+    entry->error = 0;
+    return true;
+  }
+
+  int OpenChild() {
+    const Level& parent = levels.back();
+    path.resize(parent.path_len);
+    path += parent.data.cFileName;
+    path += L'\\';
+    return Open();
+  }
+
+  void Close() {
+    if (levels.back().find != INVALID_HANDLE_VALUE) FindClose(levels.back().find);
+    levels.pop_back();
+    if (!levels.empty()) path.resize(levels.back().path_len);
+  }
+
+  ~Impl() {
+    for (Level& level : levels)
+      if (level.find != INVALID_HANDLE_VALUE) FindClose(level.find);
+  }
+};
+
+DirChain::DirChain() : impl_(new Impl) {}
+DirChain::~DirChain() = default;
+
+int DirChain::OpenStart(const std::string& path) {
+  if (!LongDirectoryPath(Widen(path), &impl_->path)) return LastError();
+  return impl_->Open();
+}
+
+int DirChain::OpenChild() { return impl_->OpenChild(); }
+
+bool DirChain::Next(Entry* entry, int* error) { return impl_->Next(entry, error); }
+
+void DirChain::Close() { impl_->Close(); }
+
+namespace {
+
+// The root of drive `drive` (1 = A; its low 8 bits, so that letter codes of
+// either case work), or empty text for the current drive (0).
+bool DriveRoot(unsigned drive, std::wstring* root) {
+  wchar_t letter = static_cast<wchar_t>((drive + 64) & 0xFF);
+  if (letter == L'@') {
+    root->clear();
+    return true;
+  }
+  if (!IsAsciiLetter(letter)) return false;
+  *root = {AsciiUpper(letter), L':', L'\\'};
+  return true;
+}
+
+}  // namespace
+
+int getdfree(unsigned drive, const char*, dfree* df) {
+  std::wstring root;
+  if (!DriveRoot(drive, &root)) return ERROR_INVALID_DRIVE;
+  const wchar_t* root_name = root.empty() ? nullptr : root.c_str();
+  ULARGE_INTEGER available, total;
+  DWORD sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters;
+  if (!GetDiskFreeSpaceExW(root_name, &available, &total, nullptr) ||
+      !GetDiskFreeSpaceW(root_name, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                         &total_clusters))
+    return LastError();
+  uint64_t cluster_bytes = static_cast<uint64_t>(sectors_per_cluster) * bytes_per_sector;
+  if (cluster_bytes == 0) return ERROR_INVALID_DRIVE;
+  df->df_avail = available.QuadPart / cluster_bytes;
+  df->df_total = total.QuadPart / cluster_bytes;
+  df->df_bsec = bytes_per_sector;
+  df->df_sclus = sectors_per_cluster;
+  return 0;
+}
+
+int getdisk() {
+  std::wstring cwd;
+  if (!CurrentDirectory(&cwd) || !HasDriveLetter(cwd)) return -1;
+  return AsciiUpper(cwd[0]) - L'A';
+}
+
+// "X:" alone names the directory recorded as current on drive X: in the
+// environment as "=X:" (where the command shell keeps it), else its root.
+int setdisk(int drive) {
+  if (drive < 0 || drive >= 26) return ERROR_INVALID_DRIVE;
+  const wchar_t letter = static_cast<wchar_t>(L'A' + drive);
+  const wchar_t recorded[] = {letter, L':', L'\0'};
+  const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+  if (!SetCurrentDirectoryW(recorded) && !SetCurrentDirectoryW(root)) return LastError();
+  return 0;
+}
+
+// A directory whose name the ANSI code page cannot hold cannot be returned to
+// by that name, so it counts as unreadable.
+bool getcwd(std::string* dir) {
+  std::wstring cwd;
+  bool lossy;
+  if (!CurrentDirectory(&cwd)) return false;
+  *dir = Narrow(cwd, &lossy);
+  return !lossy;
+}
+
+int chdir(const char* path) { return SetCurrentDirectoryW(Widen(path).c_str()) ? 0 : LastError(); }
+
+// The system matches environment names without regard to case.
+bool GetEnv(const char* name, std::string* value) {
+  std::wstring wide_name = Widen(name);
+  std::wstring wide_value;
+  auto fill = [&wide_name](wchar_t* buffer, DWORD size) {
+    return GetEnvironmentVariableW(wide_name.c_str(), buffer, size);
+  };
+  if (!ReadText(fill, &wide_value)) return false;
+  *value = Narrow(wide_value);
+  return true;
+}
+
+namespace {
+
+// Words split at blanks and tabs; double quotes group blanks and are
+// dropped; a backslash before a double quote yields the quote, any other
+// backslash stays. Nothing is expanded. The line is split as UTF-16, where a
+// backslash cannot be the second byte of a double-byte character.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* p) {
+  std::vector<std::wstring> words;
+  for (;;) {
+    while (*p == L' ' || *p == L'\t') ++p;
+    if (!*p) return words;
+    std::wstring word;
+    for (bool quoted = false; *p && (quoted || (*p != L' ' && *p != L'\t')); ++p) {
+      if (*p == L'\\' && p[1] == L'"')
+        word += *++p;
+      else if (*p == L'"')
+        quoted = !quoted;
+      else
+        word += *p;
+    }
+    words.push_back(std::move(word));
+  }
+}
+
+std::wstring ExecutablePath() {
+  std::wstring path;
+  ReadText([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); }, &path);
+  return path;
+}
+
+}  // namespace
+
+// The runtime's own vector is not used: it may expand wildcards.
+std::vector<std::string> Arguments(int, char**) {
+  std::vector<std::wstring> words = SplitCommandLine(GetCommandLineW());
+  std::vector<std::string> args{Narrow(ExecutablePath())};
+  for (size_t i = 1; i < words.size(); ++i) args.push_back(Narrow(words[i]));
+  return args;
+}
+
+namespace {
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) != 0;
+}
+
+// Standard output and error are text streams.
+std::string WithCrLf(const char* data, size_t size) {
+  std::string text;
+  text.reserve(size + size / 16);
+  for (const char* end = data + size; data != end; ++data) {
+    if (*data == '\n') text += '\r';
+    text += *data;
+  }
+  return text;
+}
+
+int WriteBytes(HANDLE handle, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    DWORD written;
+    if (!WriteFile(handle, bytes.data() + done, chunk, &written, nullptr)) return LastError();
+    done += written;
+  }
+  return 0;
+}
+
+// Consoles take limited amounts at once; a chunk never ends between the two
+// halves of a surrogate pair.
+int WriteConsoleText(HANDLE handle, const std::wstring& text) {
+  for (size_t done = 0; done < text.size();) {
+    size_t chunk = std::min<size_t>(text.size() - done, 8192);
+    if (chunk > 1 && IS_HIGH_SURROGATE(text[done + chunk - 1])) --chunk;
+    DWORD written;
+    if (!WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(chunk), &written, nullptr))
+      return LastError();
+    done += written;
+  }
+  return 0;
+}
+
+// Writes text that arrives whole, held in `codepage`.
+int WriteText(DWORD which, UINT codepage, const char* data, size_t size) {
+  HANDLE handle = GetStdHandle(which);
+  std::string text = WithCrLf(data, size);
+  if (IsConsole(handle)) return WriteConsoleText(handle, Widen(text.data(), text.size(), codepage));
+  return WriteBytes(handle, text);
+}
+
+}  // namespace
+
+int WriteStdout(const char* data, size_t size) {
+  HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!IsConsole(handle)) return WriteBytes(handle, WithCrLf(data, size));
+  // The report arrives in blocks that may end inside a double-byte
+  // character, so only whole lines are converted; the rest waits.
+  static std::string partial_line;
+  partial_line.append(data, size);
+  size_t end = partial_line.rfind('\n') + 1;  // 0 when there is no line end
+  int error = WriteConsoleText(handle, Widen(WithCrLf(partial_line.data(), end)));
+  partial_line.erase(0, end);
+  return error;
+}
+
+int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HANDLE, kCp932, data, size); }
+
+void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
+
+// In English where the system has it, without the line end and final period,
+// so that it reads as the end of a "space: <what>: <reason>" line.
+std::string ErrorText(int error) {
+  char text[1024];
+  DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  DWORD code = static_cast<DWORD>(error);
+  DWORD n = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
+                           sizeof text, nullptr);
+  if (n == 0) n = FormatMessageA(flags, nullptr, code, 0, text, sizeof text, nullptr);
+  if (n == 0) return "error " + std::to_string(error);
+  std::string message(text, n);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  if (!message.empty() && message.back() == '.') message.pop_back();
+  return message;
+}
+
+}  // namespace platform

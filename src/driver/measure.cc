@@ -16,7 +16,8 @@ namespace {
 void PutClusterSizeLine(uint32_t c) {
   char digits[16];
   OutWrite(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, c).ptr - digits));
-  OutWrite(" bytes per cluster\n");
+  OutWrite(" bytes per cluster");
+  OutChar('\n');
 }
 
 }  // namespace

@@ -206,6 +206,8 @@ int WriteStdout(const char* data, size_t size) {
 
 int WriteCp932(const char* data, size_t size) { return WriteStdout(data, size); }
 
+bool StdoutIsInteractive() { return false; }
+
 void WriteStderr(const std::string& text) { fake::state().err += text; }
 
 std::string ErrorText(int error) { return "error " + std::to_string(error); }

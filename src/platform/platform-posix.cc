@@ -308,6 +308,8 @@ bool LocaleIsUtf8() {
 
 }  // namespace
 
+bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
+
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 int WriteCp932(const char* data, size_t size) {

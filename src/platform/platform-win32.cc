@@ -387,6 +387,8 @@ int WriteText(DWORD which, UINT codepage, const char* data, size_t size) {
 
 }  // namespace
 
+bool StdoutIsInteractive() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
 int WriteStdout(const char* data, size_t size) {
   HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (!IsConsole(handle)) return WriteBytes(handle, WithCrLf(data, size));

@@ -93,6 +93,8 @@ bool GetEnv(const char* name, std::string* value);
 // The command-line arguments, argument 0 the full path of the executable.
 std::vector<std::string> Arguments(int argc, char** argv);
 
+// True when standard output is a terminal or console that a person watches.
+bool StdoutIsInteractive();
 // Writes report bytes to standard output. 0 or an error code.
 int WriteStdout(const char* data, size_t size);
 // Writes text held in code page 932 to standard output, converted to what

@@ -54,7 +54,13 @@ void OutWrite(const char* data, size_t size) {
   used += size;
 }
 
-void OutChar(char c) { OutWrite(&c, 1); }
+// Someone watching a terminal sees each row as soon as it is known; a pipe
+// or a file gets whole blocks.
+void OutChar(char c) {
+  static const bool line_by_line = platform::StdoutIsInteractive();
+  OutWrite(&c, 1);
+  if (c == '\n' && line_by_line) OutFlush();
+}
 
 void putnchar(int c, int n) {
   for (int i = 0; i < n; ++i) OutChar(static_cast<char>(c));

@@ -7,6 +7,7 @@
 
 void OutWrite(const char* data, size_t size);
 inline void OutWrite(std::string_view text) { OutWrite(text.data(), text.size()); }
+// A line end sends the line at once when standard output is interactive.
 void OutChar(char c);
 // Writes the character `c` (its low byte) `n` times; nothing when n <= 0.
 void putnchar(int c, int n);

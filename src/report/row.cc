@@ -62,5 +62,6 @@ void PutUsageRow(const Layout& layout, uint32_t clsiz, const files_t& total,
 void PutFreeRow(const Layout& layout, uint32_t clsiz, uint64_t clusters, uint64_t bytes) {
   const uint64_t value[kColumnCount] = {clusters, clusters * clsiz, bytes, 0, 0};
   PutColumns(layout, value, Bit(kGap) | Bit(kFiles));
-  OutWrite("   free\n");
+  OutWrite("   free");
+  OutChar('\n');
 }

@@ -51,10 +51,6 @@ struct Level {
   std::string name;  // in its parent; empty for the start directory
 };
 
-bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
 }  // namespace
 
 struct DirChain::Impl {
@@ -161,16 +157,14 @@ struct DirChain::Impl {
       *error = level.error;
       return false;
     }
-    for (;;) {
-      if (level.pos == level.end && (level.at_end || !Refill(level, error))) return false;
-      auto* d = reinterpret_cast<linux_dirent64*>(level.batch.get() + level.pos);
-      level.pos += d->d_reclen;
-      level.resume = d->d_off;
-      if (IsDotOrDotDot(d->d_name)) continue;
-      Describe(level.fd, d, entry);
-      last_name = d->d_name;
-      return true;
-    }
+    // "." and ".." come through as directories; the walk passes over them.
+    if (level.pos == level.end && (level.at_end || !Refill(level, error))) return false;
+    auto* d = reinterpret_cast<linux_dirent64*>(level.batch.get() + level.pos);
+    level.pos += d->d_reclen;
+    level.resume = d->d_off;
+    Describe(level.fd, d, entry);
+    last_name = d->d_name;
+    return true;
   }
 
   // Directories are known from the entry type; everything else is examined

@@ -62,20 +62,30 @@ class Descriptors {
   // descriptors that cannot be closed fill the budget.
   void Reserve() {
     std::unique_lock<std::mutex> lock(mu_);
-    while (budget_ - used_ < kSlotsPerRead && !EvictOneLocked()) released_.wait(lock);
+    while (budget_ - used_ < kSlotsPerRead)
+      if (!EvictOneLocked()) released_.wait(lock);
     used_ += kSlotsPerRead;
+    ++reads_;
   }
 
   void Release(size_t slots) {
     std::lock_guard<std::mutex> lock(mu_);
     used_ -= slots;
+    --reads_;
     released_.notify_all();
   }
 
-  // Closes one kept descriptor that no read is using; false when there is none.
-  bool EvictOne() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return EvictOneLocked();
+  // The process ran out of descriptors (others than the budget foresaw are
+  // open): closes a kept one that no read is using, or waits for another
+  // read to give one back. False when neither can be.
+  bool MakeRoom() {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (EvictOneLocked()) return true;
+    if (reads_ - stalled_ <= 1) return false;
+    ++stalled_;
+    released_.wait(lock);
+    --stalled_;
+    return true;
   }
 
   // `dir` keeps `fd`, which held a slot of the read, until its `subdirs`
@@ -153,7 +163,7 @@ class Descriptors {
       int fd = openat(dir_fd, name, flags | O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
       int error = errno;
-      if (!EvictOne()) {
+      if (!MakeRoom()) {
         errno = error;
         return -1;
       }
@@ -198,6 +208,8 @@ class Descriptors {
   std::condition_variable released_;
   const size_t budget_;
   size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
+  size_t reads_ = 0;         // reads holding slots
+  size_t stalled_ = 0;       // of them, waiting in MakeRoom
   std::vector<Dir*> cache_;  // directories that keep a descriptor
 };
 

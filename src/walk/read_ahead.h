@@ -31,7 +31,10 @@ struct DirNode {
 };
 
 // Listings read but not yet done with, beyond which readers wait.
-constexpr size_t kReadAheadBytes = 4 << 20;
+#ifndef SPACE_READ_AHEAD_BYTES
+#define SPACE_READ_AHEAD_BYTES (4 << 20)
+#endif
+constexpr size_t kReadAheadBytes = SPACE_READ_AHEAD_BYTES;
 
 // Threads that read directories, the walk's own included: SPACE_THREADS when
 // it holds a number from 1 to kMaxThreads, else a default.

@@ -86,7 +86,7 @@ void ReadAhead::Read(DirNode* node) {
     platform::ReadDirectory(&node->dir);
     const platform::Listing& listing = node->dir.listing;
     for (const platform::Entry& entry : listing.entries) node->subdirs += (entry.attrib & platform::kDirectory) != 0;
-    node->children.reset(new DirNode[node->subdirs]);
+    if (node->subdirs) node->children.reset(new DirNode[node->subdirs]);
     DirNode* child = node->children.get();
     for (const platform::Entry& entry : listing.entries) {
       if (!(entry.attrib & platform::kDirectory)) continue;

@@ -9,6 +9,7 @@
 #include "report/header.h"
 #include "report/out.h"
 #include "report/row.h"
+#include "report/saturating.h"
 #include "walk/dir_tree.h"
 
 namespace {
@@ -29,7 +30,7 @@ int Measure() {
     ReportFailure("cannot query drive of '" + std::string(opt.pathname) + "'", error);
     return 2;
   }
-  uint32_t df_bytes_per_cluster = df.df_sclus * df.df_bsec;
+  uint32_t df_bytes_per_cluster = SatNarrow(SatMul(df.df_sclus, df.df_bsec));
   if (!opt.use_c) {
     opt.use_c = 1;
     opt.c = df_bytes_per_cluster;
@@ -43,7 +44,7 @@ int Measure() {
 
   Layout layout = RowLayout(opt.c);
   PutUsageRow(layout, opt.c, files, opt.pathname);
-  uint64_t clfree_bytes = df.df_avail * df_bytes_per_cluster;
+  uint64_t clfree_bytes = SatMul(df.df_avail, df_bytes_per_cluster);
   uint64_t clfree = opt.c ? clfree_bytes / opt.c : clfree_bytes;
   PutFreeRow(layout, opt.c, clfree, clfree_bytes);
   OutFlush();

@@ -295,10 +295,30 @@ int WriteAll(int fd, const char* data, size_t size) {
   return 0;
 }
 
-bool LocaleIsUtf8() {
-  setlocale(LC_CTYPE, "");
-  const char* codeset = nl_langinfo(CODESET);
-  return strcmp(codeset, "UTF-8") == 0;
+// The character set of the user's locale, or empty text where the locale
+// is "C"/"POSIX" or already reads code page 932, so that the bytes stay.
+std::string LocaleCodeset() {
+  const char* name = setlocale(LC_CTYPE, "");
+  if (!name || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0) return std::string();
+  std::string codeset = nl_langinfo(CODESET);
+  for (const char* same : {"CP932", "SHIFT_JIS", "SJIS", "WINDOWS-31J", "MS_KANJI"})
+    if (strcasecmp(codeset.c_str(), same) == 0) return std::string();
+  return codeset;
+}
+
+// `text` converted from code page 932 to `codeset`; false when iconv cannot.
+bool FromCp932(const std::string& codeset, const char* data, size_t size, std::string* text) {
+  iconv_t cd = iconv_open(codeset.c_str(), "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  text->assign(size * 4, '\0');  // no character set needs more per byte
+  char* in = const_cast<char*>(data);
+  size_t in_left = size;
+  char* out = &(*text)[0];
+  size_t out_left = text->size();
+  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
+  iconv_close(cd);
+  text->resize(text->size() - out_left);
+  return converted != static_cast<size_t>(-1);
 }
 
 }  // namespace
@@ -308,18 +328,10 @@ bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 int WriteCp932(const char* data, size_t size) {
-  if (!LocaleIsUtf8()) return WriteStdout(data, size);
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return WriteStdout(data, size);
-  std::string utf8(size * 3, '\0');
-  char* in = const_cast<char*>(data);
-  size_t in_left = size;
-  char* out = &utf8[0];
-  size_t out_left = utf8.size();
-  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
-  iconv_close(cd);
-  if (converted == static_cast<size_t>(-1)) return WriteStdout(data, size);
-  return WriteStdout(utf8.data(), utf8.size() - out_left);
+  std::string codeset = LocaleCodeset();
+  std::string text;
+  if (codeset.empty() || !FromCp932(codeset, data, size, &text)) return WriteStdout(data, size);
+  return WriteStdout(text.data(), text.size());
 }
 
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }

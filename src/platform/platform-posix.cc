@@ -229,10 +229,26 @@ bool DirChain::Next(Entry* entry, int* error) { return impl_->Next(entry, error)
 
 void DirChain::Close() { impl_->Close(); }
 
+namespace {
+
+// A start path may name a file or nothing at all, which the walk then
+// reports in its own words. The free space is that of the file system that
+// holds the file, or else of the current directory.
+int StatFileSystem(const char* dir, struct statvfs* fs) {
+  if (statvfs(dir, fs) == 0) return 0;
+  int error = errno;
+  std::string file = dir;
+  while (file.size() > 1 && file.back() == '/') file.pop_back();
+  if (statvfs(file.c_str(), fs) == 0 || statvfs(".", fs) == 0) return 0;
+  return error;
+}
+
+}  // namespace
+
 int getdfree(unsigned drive, const char* dir, dfree* df) {
   if (!dir && drive != 0) return ENODEV;  // drive letters name nothing here
   struct statvfs fs;
-  if (statvfs(dir ? dir : ".", &fs) != 0) return errno;
+  if (int error = StatFileSystem(dir ? dir : ".", &fs)) return error;
   df->df_avail = fs.f_bavail;
   df->df_total = fs.f_blocks;
   df->df_bsec = static_cast<uint32_t>(fs.f_frsize);

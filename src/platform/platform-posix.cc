@@ -9,6 +9,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -353,5 +354,21 @@ int WriteCp932(const char* data, size_t size) {
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
 std::string ErrorText(int error) { return strerror(error); }
+
+// A terminal that does not tell its size is taken to have the classic 80.
+int StderrTerminalWidth() {
+  if (isatty(STDERR_FILENO) != 1) return 0;
+  struct winsize size;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+bool StdoutSharesStderrTerminal() {
+  struct stat out, err;
+  return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 && fstat(STDOUT_FILENO, &out) == 0 &&
+         fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
 }  // namespace platform

@@ -423,4 +423,19 @@ std::string ErrorText(int error) {
   return message;
 }
 
+int StderrTerminalWidth() {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (!IsConsole(handle)) return 0;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(handle, &info)) return 80;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// A process has one console at most.
+bool StdoutSharesStderrTerminal() {
+  return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
 }  // namespace platform

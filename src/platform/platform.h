@@ -3,6 +3,7 @@
 // fake that serves scripted trees and drive figures.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -105,5 +106,15 @@ void WriteStderr(const std::string& text);
 
 // The system's description of an error code.
 std::string ErrorText(int error);
+
+// For the progress line a person watching a long run sees on standard error:
+// the columns of the terminal or console that standard error shows on, 0
+// when it goes elsewhere (a file, a pipe, a log).
+int StderrTerminalWidth();
+// True when standard output shows on the same terminal or console as
+// standard error, so that rows and the progress line share one screen.
+bool StdoutSharesStderrTerminal();
+// The time on a clock that only moves forward.
+std::chrono::steady_clock::time_point Now();
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "report/row.h"
 #include "walk/last_char.h"
 
@@ -39,6 +40,7 @@ class Walk {
         path_(StartDirectory(pathname)), start_len_(path_.size()) {}
 
   files_t Run() {
+    ProgressDirectory(pathname_);
     if (int error = chain_.OpenStart(path_)) {
       ReportUnreadable(start_len_, error);
       return files_t();
@@ -82,6 +84,7 @@ class Walk {
     }
     files_t file(1, entry.size, Clusters(entry.size, clsiz_));
     levels_.back().files += file;
+    ProgressFile(entry.size);
     if (opt.f && RowsWanted()) PutUsageRow(layout_, clsiz_, file, path_, entry.name);
   }
 
@@ -89,6 +92,7 @@ class Walk {
     path_.resize(levels_.back().path_len);
     path_ += name;
     path_ += platform::kSeparator;
+    ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
     if (int error = chain_.OpenChild()) {
       // Still gets its row, of zeros, like an empty directory.
       ReportUnreadable(path_.size(), error);

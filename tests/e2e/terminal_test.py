@@ -85,6 +85,23 @@ class TerminalTest(unittest.TestCase):
         self.assertEqual(rows, [capped, capped])
         self.assertEqual(result.stdout.splitlines()[1].split()[5], host_path(tree).replace("\\", "/") + "/sub")
 
+    @unittest.skipIf(ON_WINE, "bash completes on the POSIX host")
+    def test_bash_completes_the_options_of_the_help_and_directories(self):
+        os.mkdir(self.path("sub"))
+        make_file(self.path("file"))
+        synopsis = run(["-?"]).stdout.splitlines()[1]  # "  Usage: SPACE [-bCfghnpst] [-c[#.@<drive>..."
+        options = {"-" + letter for letter in re.search(r"\[-(\w+)\]", synopsis).group(1) + "k"}
+        forms = {"-c" + selector for selector in re.search(r"-c\[([^<]*)", synopsis).group(1)}
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "completion", "space.bash")
+
+        def complete(word):
+            command = 'source "$0"; COMP_WORDS=(space "$1"); COMP_CWORD=1; _space; printf "%s\\n" "${COMPREPLY[@]}"'
+            return set(subprocess.run(["bash", "-c", command, script, word], cwd=self.root, check=True,
+                                      stdout=subprocess.PIPE, text=True).stdout.split())
+        self.assertLessEqual(options | forms, complete("-"))
+        self.assertLessEqual(forms, complete("-c"))
+        self.assertEqual(complete(""), {"sub"})
+
 
 class ProgressLineTest(unittest.TestCase):
     """Through a pseudo-terminal that is read only once the report has begun

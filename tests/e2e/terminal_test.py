@@ -17,7 +17,7 @@ import time
 import tty
 import unittest
 
-from harness import ON_WINE, SEP, host_path, make_file, run
+from harness import ON_WINE, host_path, make_file, run
 
 LARGEST = 2**64 - 1
 
@@ -85,8 +85,7 @@ class TerminalTest(unittest.TestCase):
         clusters = 3 * -(-size // 4096)
         capped = [str(n) for n in (clusters, min(clusters * 4096, LARGEST), min(3 * size, LARGEST), LARGEST, 3)]
         rows = [line.split()[:5] for line in result.stdout.splitlines()[1:3]]
-        self.assertEqual(rows, [capped, capped])
-        self.assertEqual(result.stdout.splitlines()[1].split()[5], host_path(tree).replace("\\", "/") + "/sub")
+        self.assertEqual(rows, [capped, capped])  # the directory, then the total
 
     @unittest.skipIf(ON_WINE, "bash completes on the POSIX host")
     def test_bash_completes_the_options_of_the_help_and_directories(self):

@@ -199,4 +199,14 @@ void WriteStderr(const std::string& text) { fake::state().err += text; }
 
 std::string ErrorText(int error) { return "error " + std::to_string(error); }
 
+// Standard error is kept for the test, never shown on a terminal.
+int StderrTerminalWidth() { return 0; }
+
+bool StdoutSharesStderrTerminal() { return false; }
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+// The walk finds out when it opens the directory.
+int CheckDirectory(const std::string&) { return 0; }
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "report/out.h"
+#include "report/progress.h"
 
 namespace {
 bool failed = false;
@@ -12,6 +13,7 @@ void ReportFailure(const std::string& what, int error) {
   // Rows printed so far go out first, so that a terminal shows the message
   // where the walk was.
   if (!OutFailed()) OutFlush();
+  ProgressErase();
   platform::WriteStderr("space: " + what + ": " + platform::ErrorText(error) + "\n");
 }
 

@@ -364,7 +364,7 @@ class HostileOptionStringTest(TreeTest):
     def test_very_long_default_path(self):
         path = "x" * 120000
         result = self.space_with(path)
-        self.assertFailed(result, ("cannot query drive of '%s'" % path, errno.ENAMETOOLONG))
+        self.assertFailed(result, ("cannot read directory '%s'" % path, errno.ENAMETOOLONG))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The walk reads directories ahead on several threads. What it prints must
 not depend on how many; a directory that changes while the walk is far below
 it is reported as it was read; and a low limit of open files only slows it."""
+import errno
 import os
 import shutil
 import subprocess
@@ -162,3 +163,13 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
             for change in changes:
                 with self.subTest(fs=kind, change=change.__name__):
                     self.walk_while(change, kind)
+
+    def test_too_few_descriptors_end_in_messages_not_a_hang(self):
+        root = tempfile.mkdtemp(prefix="space-nofile-")
+        self.addCleanup(remove_tree, root)
+        bushy(root, 1)
+        tool = space([root], 16, prefix=("prlimit", "--nofile=4"))
+        self.addCleanup(tool.kill)
+        _, err = tool.communicate(timeout=60)
+        self.assertEqual(sorted(err.decode().splitlines()), ["space: cannot read directory '%s/d%d': %s"
+                                                            % (root, i, os.strerror(errno.EMFILE)) for i in range(4)])

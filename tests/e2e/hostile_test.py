@@ -1,7 +1,8 @@
 """Trees, streams and environments built to break the tool, as one table:
 what cannot be read or written is reported and the run goes on where it can;
 chains deeper than descriptors or paths allow; a directory of many batches
-given up while the walk is below it; option strings of every byte value."""
+given up while the walk is below it, and locked meanwhile; a reader that
+leaves early; option strings of every byte value."""
 import errno
 import os
 import re
@@ -17,26 +18,26 @@ FAST_TEMP = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
 PARKED = 40  # deeper than the levels the walk keeps open (32)
 
 
-def chain(path, depth, leaf_size):
+def chain(path, depth, leaf_size=0, leaves=1):
     """`depth` nested directories "d" below `path`, made one level at a time,
-    with a file "f" of `leaf_size` bytes at the bottom."""
+    with `leaves` files at the bottom."""
     here = os.getcwd()
+    os.makedirs(path, exist_ok=True)
     os.chdir(path)
     for _ in range(depth):
         os.mkdir("d")
         os.chdir("d")
-    make_file("f", leaf_size)
+    for i in range(leaves):
+        make_file("f%05d" % i, leaf_size)
     os.chdir(here)
 
 
 def wide(root):
-    """20000 files in one directory (many batches of entries and buffers of
-    output), with three chains deep enough to be parked, made between them."""
-    os.mkdir(os.path.join(root, "w"))
-    for i in range(20000):
+    """10000 files in one directory (many batches of entries, and buffers of
+    output), with three chains deep enough to be parked made between them."""
+    for i in range(10000):
         make_file(os.path.join(root, "w", "f%05d" % i))
-        if i % 7000 == 1000:
-            os.mkdir(os.path.join(root, "w", "c%d" % i))
+        if i % 3000 == 1000:
             chain(os.path.join(root, "w", "c%d" % i), PARKED, 1)
 
 
@@ -47,73 +48,90 @@ def small(root, lock=None, mode=0o000):
         os.chmod(os.path.join(root, lock), mode)
 
 
+def parked(root):
+    """p holds a parked chain with 20000 files at its bottom; siblings are
+    made before and after it, so that some are read after the walk is back."""
+    for sibling in ("q0", "q1", "q2", "p", "q3", "q4", "q5"):
+        chain(os.path.join(root, sibling), PARKED, 0, 20000) if sibling == "p" else make_file(
+            os.path.join(root, sibling, "g"), 100)
+
+
+TREES = {"small": small, "wide": wide, "parked": parked, "deep": lambda r: chain(r, 2100, 5000),
+         "locked": lambda r: small(r, "locked"), "listed": lambda r: small(r, "locked", 0o444),
+         "open listed": lambda r: small(r, "open", 0o444)}
 SH = ("bash", "-c")
 PREFIXES = {"posix": ("prlimit", "--nofile=64"), "full": SH + ('exec "$@" >/dev/full', "-"),
-            # A reader that leaves after one line: as for any tool in a pipe the
-            # signal ends it without a word, and where it is ignored the write fails.
+            # As for any tool in a pipe the signal ends it without a word; where
+            # it is ignored the write fails.
             "| head -1": SH + ('set -o pipefail; "$@" | head -1', "-"),
             "| head -1, SIGPIPE ignored": SH + ('trap "" PIPE; set -o pipefail; "$@" | head -1', "-"),
-            "nobody": UNPRIVILEGED, "nobody 2>&1": UNPRIVILEGED + SH + ('exec "$@" 2>&1', "-")}
+            "nobody": UNPRIVILEGED, "nobody 2>&1": UNPRIVILEGED + SH + ('exec "$@" 2>&1', "-"),
+            # Held by its own output deep below p, the walk finds p locked when
+            # it comes back.
+            "nobody, p locked meanwhile": SH + ('set -o pipefail; %s "$@" | { grep -q -m1 /d/f; chmod 0 p; cat; }'
+                                                % " ".join(UNPRIVILEGED), "-")}
 X = "x" * 120000
 CASES = [
-    # (how it runs, tree, arguments, environment, status, stdout: all of it, a
-    #  part, or (option letters, cluster size) of the model's report, and
-    #  (what, errno) of each message on stderr)
-    ("", small, ("-p", "missing"), {}, 2, "", [("cannot enter directory 'missing'", errno.ENOENT)]),
-    ("", small, ("-p", "plain"), {}, 2, "", [("cannot enter directory 'plain'", errno.ENOTDIR)]),
-    ("posix", small, ("-c4096", "missing"), {}, 2, "", [("cannot query drive of 'missing'", errno.ENOENT)]),
-    ("posix", small, (), {"SPACE": X}, 2, "", [("cannot query drive of '%s'" % X, errno.ENAMETOOLONG)]),
-    ("full", wide, ("-f", "-c4096"), {}, 2, "", [("write error", errno.ENOSPC)]),
-    ("| head -1", wide, ("-f", "-c4096"), {}, 128 + signal.SIGPIPE, "4096 bytes per cluster\n", []),
-    ("| head -1, SIGPIPE ignored", wide, ("-f", "-c4096"), {}, 2, "4096 bytes per cluster\n",
+    # (how it runs, tree, arguments, environment, status, stdout: all of it,
+    #  parts of it, or (option letters, cluster size) of the model's report,
+    #  and (what, errno) of each message on stderr)
+    ("", "small", ("-p", "missing"), {}, 2, "", [("cannot enter directory 'missing'", errno.ENOENT)]),
+    ("", "small", ("-p", "plain"), {}, 2, "", [("cannot enter directory 'plain'", errno.ENOTDIR)]),
+    ("posix", "small", ("-c4096", "missing"), {}, 2, "", [("cannot query drive of 'missing'", errno.ENOENT)]),
+    ("posix", "small", (), {"SPACE": X}, 2, "", [("cannot query drive of '%s'" % X, errno.ENAMETOOLONG)]),
+    ("full", "wide", ("-f", "-c4096"), {}, 2, "", [("write error", errno.ENOSPC)]),
+    ("full", "small", ("-c4096",), {}, 2, "", [("write error", errno.ENOSPC)]),
+    ("full", "small", ("-?",), {}, 2, "", [("write error", errno.ENOSPC)]),
+    ("| head -1", "wide", ("-f", "-c4096"), {}, 128 + signal.SIGPIPE, ["4096 bytes per cluster\n"], []),
+    ("| head -1, SIGPIPE ignored", "wide", ("-f", "-c4096"), {}, 2, ["4096 bytes per cluster\n"],
      [("write error", errno.EPIPE)]),
-    ("full", small, ("-c4096",), {}, 2, "", [("write error", errno.ENOSPC)]),
-    ("full", small, ("-?",), {}, 2, "", [("write error", errno.ENOSPC)]),
-    ("nobody", lambda r: small(r, "locked"), ("-bn", "-c4096"), {}, 2, "         0          0      0   ./locked\n",
+    ("nobody", "locked", ("-bn", "-c4096"), {}, 2, ["         0          0      0   ./locked\n"],
      [("cannot read directory './locked'", errno.EACCES)]),
     # The rows so far go out before the message.
-    ("nobody 2>&1", lambda r: small(r, "locked"), ("-fb", "-c4096", "locked/"), {}, 2,
-     "4096 bytes per cluster\nspace: cannot read directory 'locked/': %s\n         0          0   locked/\n"
-     % os.strerror(errno.EACCES), []),
-    ("nobody", lambda r: small(r, "locked", 0o444), ("-bn", "-c4096"), {}, 2, "         0          0      0   ./locked\n",
+    ("nobody 2>&1", "locked", ("-fb", "-c4096", "locked/"), {}, 2,
+     ["4096 bytes per cluster\nspace: cannot read directory 'locked/': %s\n         0          0   locked/\n"
+      % os.strerror(errno.EACCES)], []),
+    ("nobody", "listed", ("-bn", "-c4096"), {}, 2, ["         0          0      0   ./locked\n"],
      [("cannot read directory './locked/inner'", errno.EACCES)]),
-    ("nobody", lambda r: small(r, "open", 0o444), ("-c4096", "open"), {}, 2, "         0   open\n",
+    ("nobody", "open listed", ("-c4096", "open"), {}, 2, ["         0   open\n"],
      [("cannot read file 'open/g'", errno.EACCES)]),
-    ("nobody", lambda r: small(r, "locked"), ("-p", "locked"), {}, 2, "",
-     [("cannot enter directory 'locked'", errno.EACCES)]),
+    ("nobody", "locked", ("-p", "locked"), {}, 2, "", [("cannot enter directory 'locked'", errno.EACCES)]),
+    # All of p was counted before it was locked, and so are its siblings.
+    ("nobody, p locked meanwhile", "parked", ("-fbn", "-c4096"), {}, 2,
+     ["         0          0  20000   ./p/\n", "         6        600  20006   .\n"],
+     [("cannot read directory './p'", errno.EACCES)]),
     # Far more levels than descriptors, and paths far longer than PATH_MAX.
-    ("posix", lambda r: chain(r, 3000, 5000), ("-bn", "-c4096"), {}, 0, ("bn", 4096), []),
-    ("posix", wide, ("-fn", "-c4096"), {}, 0, ("fn", 4096), []),
+    ("posix", "deep", ("-bn", "-c4096"), {}, 0, ("bn", 4096), []),
+    ("posix", "wide", ("-fn", "-c4096"), {}, 0, ("fn", 4096), []),
     # Each option letter once: every column, -cd (no such drive), then -k;
     # with "?" the help alone.
-    ("posix", small, (), {"SPACE": b"-" + bytes(range(1, 256)).replace(b"?", b"")}, 0, ("bCfghnpst", 1024), []),
-    ("posix", small, (), {"SPACE": b"-" + bytes(range(1, 256)) * 400}, 1, "SPACE v1.10\n", []),
-    ("posix", small, (), {"SPACE": "-" + "bn" * 30000 + "c" + "9" * 60000}, 0, ("", 4294967295), []),
+    ("posix", "small", (), {"SPACE": b"-" + bytes(range(1, 256)).replace(b"?", b"")}, 0, ("bCfghnpst", 1024), []),
+    ("posix", "small", (), {"SPACE": b"-" + bytes(range(1, 256)) * 400}, 1, ["SPACE v1.10\n"], []),
+    ("posix", "small", (), {"SPACE": "-" + "bn" * 30000 + "c" + "9" * 60000}, 0, ("", 4294967295), []),
 ]
 
 
 class HostileTest(unittest.TestCase):
-    def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="space-hostile-", dir=FAST_TEMP)
-        self.addCleanup(remove_tree, self.root)
-        sys.setrecursionlimit(max(sys.getrecursionlimit(), 20000))
-
     def test_table(self):
+        root = tempfile.mkdtemp(prefix="space-hostile-", dir=FAST_TEMP)
+        self.addCleanup(remove_tree, root)
+        os.chmod(root, 0o755)
+        sys.setrecursionlimit(max(sys.getrecursionlimit(), 20000))
         for how, tree, args, env, status, out, messages in CASES:
             if (how and ON_WINE) or (how.startswith("nobody") and not CAN_DROP_PRIVILEGES):
                 continue
-            with self.subTest(how=how, args=args, env={k: v[:20] for k, v in env.items()}):
-                remove_tree(self.root)
-                os.mkdir(self.root)
-                tree(self.root)
-                os.chmod(self.root, 0o755)
-                free = free_bytes(self.root)
-                result = run(args, cwd=self.root, env=env, prefix=PREFIXES.get(how, ()), timeout=300)
+            with self.subTest(how=how, tree=tree, args=args, env={k: v[:20] for k, v in env.items()}):
+                cwd = os.path.join(root, tree)
+                if not os.path.exists(cwd):
+                    os.mkdir(cwd)
+                    TREES[tree](cwd)
+                free = free_bytes(cwd)
+                result = run(args, cwd=cwd, env=env, prefix=PREFIXES.get(how, ()), timeout=300)
                 if isinstance(out, tuple):  # the whole report
-                    check_report(self, result, self.root, ".", *out, free)
-                elif out:
-                    self.assertIn(out, result.stdout)
-                else:
+                    check_report(self, result, cwd, ".", *out, free)
+                for part in out if isinstance(out, list) else []:
+                    self.assertIn(part, result.stdout)
+                if out == "":
                     self.assertEqual(result.stdout, "")
                 lines = result.stderr.splitlines(keepends=True)
                 self.assertEqual(len(lines), len(messages), result.stderr)
@@ -121,6 +139,7 @@ class HostileTest(unittest.TestCase):
                     reason = r"\S.*" if ON_WINE else re.escape(os.strerror(error))  # the system's own text
                     self.assertRegex(line, r"\Aspace: %s: %s\n\Z" % (re.escape(what), reason))
                 self.assertEqual(result.status, status)
+
 
 if __name__ == "__main__":
     unittest.main()

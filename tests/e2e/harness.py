@@ -4,6 +4,7 @@ build and against space.exe under Wine (SPACE_EXE the executable, SPACE_WINE
 the wine binary); output is normalised so that one text serves both: "\\r\\n"
 becomes "\\n", and under Wine the rows' "\\\\" separators become "/"."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -12,6 +13,8 @@ import unittest
 SPACE_EXE = os.environ.get("SPACE_EXE", "")
 SPACE_WINE = os.environ.get("SPACE_WINE", "")
 ON_WINE = bool(SPACE_WINE)
+with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as cmake:
+    VERSION = re.search(r"project\(space VERSION ([\d.]+)", cmake.read()).group(1)
 SEP = "\\" if ON_WINE else "/"
 # Runs the tool as nobody, for the trees whose permissions a test takes away.
 UNPRIVILEGED = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")

@@ -5,10 +5,10 @@ import os
 import shutil
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, TreeTest, run
+from harness import ON_WINE, SPACE_EXE, VERSION, TreeTest, run
 
 HELP_LINES = [
-    "{name} v1.10",
+    "{name} v%s" % VERSION,
     "  Usage: {name} [-bCfghnpst] [-c[#.@<drive><size>]] [<pathname>]",
     "  Options:",
     "    -b    バイト単位での表示を追加",

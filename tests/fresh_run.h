@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/test_hooks.h"
 
 class FreshRun : public ::testing::Test {
  protected:

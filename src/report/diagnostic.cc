@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "report/out.h"
+#include "report/test_hooks.h"
 
 namespace {
 bool failed = false;

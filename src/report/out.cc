@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
+#include "report/test_hooks.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "platform/platform.h"
@@ -87,51 +88,45 @@ const char kOptionPrefixes[] = "-/";
 
 bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-struct DirChain::Impl {
-  struct Level {
-    const fake::Directory* dir;
-    std::string path;
-    size_t next = 0;
-  };
-  std::vector<Level> levels;
-  std::string last_name;
+namespace {
 
-  int Open(const std::string& path) {
-    fake::State& s = fake::state();
-    s.opened.push_back(path);
-    auto found = s.dirs.find(path);
-    if (found == s.dirs.end()) return fake::kPathNotFound;
-    if (found->second.open_error) return found->second.open_error;
-    levels.push_back(Level{&found->second, path});
-    return 0;
-  }
-};
-
-DirChain::DirChain() : impl_(new Impl) {}
-
-DirChain::~DirChain() = default;
-
-int DirChain::OpenStart(const std::string& path) { return impl_->Open(path); }
-
-int DirChain::OpenChild() {
-  return impl_->Open(impl_->levels.back().path + impl_->last_name + kSeparator);
+std::string PathOf(const Dir* dir) {
+  return dir->parent ? PathOf(dir->parent) + dir->name + kSeparator : dir->name;
 }
 
-bool DirChain::Next(Entry* entry, int* error) {
-  Impl::Level& level = impl_->levels.back();
-  *error = 0;
-  if (level.next == level.dir->read_fails_after) {
-    *error = level.dir->read_error;
-    return false;
+}  // namespace
+
+// Readers run on several threads; the scripted tree is only read.
+void ReadDirectory(Dir* dir) {
+  static std::mutex opened_mutex;
+  std::string path = PathOf(dir);
+  {
+    std::lock_guard<std::mutex> lock(opened_mutex);
+    fake::state().opened.push_back(path);
   }
-  if (level.next == level.dir->entries.size()) return false;
-  const fake::Item& item = level.dir->entries[level.next++];
-  impl_->last_name = item.name;
-  *entry = Entry{item.name.c_str(), item.attrib, item.size, item.error};
-  return true;
+  const std::map<std::string, fake::Directory>& dirs = fake::state().dirs;
+  auto found = dirs.find(path);
+  Listing& listing = dir->listing;
+  if (found == dirs.end() || found->second.open_error) {
+    listing.error = found == dirs.end() ? fake::kPathNotFound : found->second.open_error;
+    return;
+  }
+  const fake::Directory& scripted = found->second;
+  for (size_t i = 0;; ++i) {
+    if (i == scripted.read_fails_after) {
+      listing.error = scripted.read_error;
+      return;
+    }
+    if (i == scripted.entries.size()) return;
+    const fake::Item& item = scripted.entries[i];
+    if (IsDotOrDotDot(item.name.c_str())) continue;
+    uint32_t offset = static_cast<uint32_t>(listing.names.size());
+    listing.names.append(item.name.c_str(), item.name.size() + 1);
+    listing.entries.push_back(Entry{offset, offset, item.attrib, item.error, item.size});
+  }
 }
 
-void DirChain::Close() { impl_->levels.pop_back(); }
+void ForgetDirectory(Dir*) {}
 
 int getdfree(unsigned drive, const char*, dfree* df) {
   char letter = drive == 0 ? fake::state().current : static_cast<char>((drive + 64) & 0xFF);

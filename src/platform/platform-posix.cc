@@ -9,10 +9,15 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 extern char** environ;
 
@@ -26,6 +31,229 @@ bool IsLeadByte(unsigned char) { return false; }
 
 namespace {
 
+// Descriptors the walk may hold at once. A read holds up to three of its own
+// (the directory, a copy for a DIR stream, and one more while it reopens an
+// ancestor), and a directory whose subdirectories are still to be opened
+// keeps its own, so that they are opened relative to it and no path grows
+// with the depth. The budget is what RLIMIT_NOFILE leaves beside the
+// descriptors already open; when it runs short, kept descriptors are closed
+// and their directories reopened by name when needed.
+constexpr size_t kSlotsPerRead = 3;
+constexpr size_t kMaxDescriptors = 4096;
+constexpr size_t kSpareDescriptors = 2;  // for the rest of the process
+
+size_t DescriptorBudget() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur > kMaxDescriptors + 1024)
+    return kMaxDescriptors;
+  size_t room = static_cast<size_t>(limit.rlim_cur);
+  for (int fd = 0; static_cast<size_t>(fd) < limit.rlim_cur; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) --room;
+  room = room > kSpareDescriptors ? room - kSpareDescriptors : 0;
+  return std::max(room, kSlotsPerRead + 1);
+}
+
+class Descriptors {
+ public:
+  Descriptors() : budget_(DescriptorBudget()) {}
+
+  // Takes the slots of one read, waiting while other reads and kept
+  // descriptors that cannot be closed fill the budget.
+  void Reserve() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (budget_ - used_ < kSlotsPerRead)
+      if (!EvictOneLocked()) released_.wait(lock);
+    used_ += kSlotsPerRead;
+    ++reads_;
+  }
+
+  void Release(size_t slots) {
+    std::lock_guard<std::mutex> lock(mu_);
+    used_ -= slots;
+    --reads_;
+    released_.notify_all();
+  }
+
+  // The process ran out of descriptors (others than the budget foresaw are
+  // open): closes a kept one that no read is using, or waits for another
+  // read to give one back. False when neither can be.
+  bool MakeRoom() {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (EvictOneLocked()) return true;
+    if (reads_ - stalled_ <= 1) return false;
+    ++stalled_;
+    released_.wait(lock);
+    --stalled_;
+    return true;
+  }
+
+  // `dir` keeps `fd`, which held a slot of the read, until its `subdirs`
+  // subdirectories have been opened.
+  void Keep(Dir* dir, int fd, size_t subdirs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    dir->handle.fd = fd;
+    dir->handle.unopened = subdirs;
+    AddToCache(dir);
+  }
+
+  // The descriptor of `dir`, pinned until ChildOpened; -1 with errno when it
+  // cannot be reopened. A closed one is reopened by name from the nearest
+  // ancestor that still has one, component by component.
+  int Pin(Dir* dir, size_t* slots) {
+    std::vector<Dir*> down;  // from `dir` up to the ancestor with a descriptor
+    Dir* from = nullptr;
+    int from_fd = AT_FDCWD;  // the start directory's path is relative to it
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      for (Dir* d = dir; d && !from; d = d->parent) {
+        if (d->handle.fd >= 0)
+          from = d;
+        else
+          down.push_back(d);
+      }
+      if (from) {
+        ++from->handle.pins;
+        from_fd = from->handle.fd;
+      }
+      if (down.empty()) return from_fd;
+    }
+    int fd = from_fd;
+    for (auto d = down.rbegin(); d != down.rend(); ++d) {
+      int next = OpenDirectoryAt(fd, (*d)->name, (*d)->parent ? O_NOFOLLOW : 0);
+      int error = errno;
+      if (fd != from_fd)
+        close(fd);
+      else if (from)
+        Unpin(from);
+      errno = error;
+      if (next < 0) return -1;
+      fd = next;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    if (dir->handle.fd >= 0) {
+      close(fd);  // another read reopened it meanwhile
+    } else {
+      dir->handle.fd = fd;
+      AddToCache(dir);
+      --*slots;
+    }
+    ++dir->handle.pins;
+    return dir->handle.fd;
+  }
+
+  // A subdirectory of `dir` has been opened (or failed to open); `pinned`
+  // when that held a pin on `dir`.
+  void ChildOpened(Dir* dir, bool pinned) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (pinned) --dir->handle.pins;
+    --dir->handle.unopened;
+    if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
+  }
+
+  void Forget(Dir* dir) {
+    std::lock_guard<std::mutex> lock(mu_);
+    CloseLocked(dir);
+  }
+
+  // Opens directory `name` relative to `dir_fd`; on running out of
+  // descriptors, closes kept ones and tries again.
+  int OpenDirectoryAt(int dir_fd, const char* name, int flags) {
+    for (;;) {
+      int fd = openat(dir_fd, name, flags | O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+      int error = errno;
+      if (!MakeRoom()) {
+        errno = error;
+        return -1;
+      }
+    }
+  }
+
+ private:
+  void Unpin(Dir* dir) {
+    std::lock_guard<std::mutex> lock(mu_);
+    --dir->handle.pins;
+    if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
+  }
+
+  bool EvictOneLocked() {
+    for (Dir* dir : cache_) {
+      if (dir->handle.pins == 0) {
+        CloseLocked(dir);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void CloseLocked(Dir* dir) {
+    if (dir->handle.fd < 0) return;
+    close(dir->handle.fd);
+    dir->handle.fd = -1;
+    Dir* last = cache_.back();
+    cache_[dir->handle.cache_index] = last;
+    last->handle.cache_index = dir->handle.cache_index;
+    cache_.pop_back();
+    --used_;
+    released_.notify_all();
+  }
+
+  void AddToCache(Dir* dir) {
+    dir->handle.cache_index = cache_.size();
+    cache_.push_back(dir);
+  }
+
+  std::mutex mu_;
+  std::condition_variable released_;
+  const size_t budget_;
+  size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
+  size_t reads_ = 0;         // reads holding slots
+  size_t stalled_ = 0;       // of them, waiting in MakeRoom
+  std::vector<Dir*> cache_;  // directories that keep a descriptor
+};
+
+Descriptors& descriptors() {
+  static Descriptors d;
+  return d;
+}
+
+// The slots of one read, given back when it ends but for those that went to
+// directories keeping their descriptor.
+class ReadSlots {
+ public:
+  ReadSlots() { descriptors().Reserve(); }
+  ~ReadSlots() { descriptors().Release(held_); }
+  size_t* held() { return &held_; }
+
+ private:
+  size_t held_ = kSlotsPerRead;
+};
+
+void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
+  if (IsDotOrDotDot(name)) return;
+  uint32_t offset = static_cast<uint32_t>(listing->names.size());
+  listing->names.append(name, strlen(name) + 1);
+  Entry entry{offset, offset, 0, 0, 0};
+  // Directories are known from the entry type; everything else is examined
+  // with one fstatat, never following a symbolic link.
+  struct stat st;
+  if (type == DT_DIR)
+    entry.attrib = kDirectory;
+  else if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    entry.error = errno;
+  else if (S_ISDIR(st.st_mode))
+    entry.attrib = kDirectory;
+  else
+    entry.size = static_cast<uint64_t>(st.st_size);
+  listing->entries.push_back(entry);
+}
+
+// Names of one listing are addressed by 32-bit offsets.
+constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
+
+#if defined(__linux__) && !defined(SPACE_READDIR)
+
 struct linux_dirent64 {
   ino64_t d_ino;
   off64_t d_off;
@@ -35,199 +263,90 @@ struct linux_dirent64 {
 };
 
 constexpr size_t kBatchBytes = 32 * 1024;
-// Levels of the chain that keep their descriptor and batch open. Deeper
-// chains park the levels further up, so descriptors and memory stay bounded.
-constexpr size_t kOpenLevels = 32;
 
-struct Level {
-  int fd = -1;  // -1 while parked
-  std::unique_ptr<char[]> batch;
-  size_t pos = 0, end = 0;
-  off64_t resume = 0;  // directory offset just after the last entry delivered
-  bool at_end = false;
-  int error = 0;       // set when the level could not be resumed
-  dev_t dev = 0;
-  ino_t ino = 0;
-  std::string name;  // in its parent; empty for the start directory
-};
+// Linux: whole batches of entries with getdents64. 0 or the error that
+// stopped the reading.
+int ReadEntries(int fd, Listing* listing) {
+  alignas(linux_dirent64) char batch[kBatchBytes];
+  for (;;) {
+    long n = syscall(SYS_getdents64, fd, batch, sizeof batch);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : 0;
+    for (long pos = 0; pos < n;) {
+      auto* d = reinterpret_cast<linux_dirent64*>(batch + pos);
+      pos += d->d_reclen;
+      Add(fd, d->d_name, d->d_type, listing);
+    }
+    if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
+  }
+}
+
+#else
+
+// Any POSIX system: readdir on a copy of the descriptor, which the stream
+// owns and closes.
+int ReadEntries(int fd, Listing* listing) {
+  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  DIR* stream = copy < 0 ? nullptr : fdopendir(copy);
+  if (!stream) {
+    int error = errno;
+    if (copy >= 0) close(copy);
+    return error;
+  }
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* d = readdir(stream);
+    if (!d) {
+      error = errno;
+      break;
+    }
+    Add(fd, d->d_name, d->d_type, listing);
+    if (listing->names.size() > kMaxNamesBytes) {
+      error = EOVERFLOW;
+      break;
+    }
+  }
+  closedir(stream);
+  return error;
+}
+
+#endif
+
+// Opens `dir`: the start directory by its path (following a link, since the
+// user named it), any other relative to its parent, never through a link.
+int OpenDirectory(Dir* dir, size_t* slots) {
+  if (!dir->parent) return descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
+  int parent_fd = descriptors().Pin(dir->parent, slots);
+  int fd = parent_fd < 0 ? -1 : descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW);
+  int error = errno;
+  descriptors().ChildOpened(dir->parent, parent_fd >= 0);
+  errno = error;
+  return fd;
+}
 
 }  // namespace
 
-struct DirChain::Impl {
-  std::string start_path;
-  std::vector<Level> levels;
-  std::vector<std::unique_ptr<char[]>> spare_batches;
-  size_t open_count = 0;
-  const char* last_name = nullptr;
-
-  std::unique_ptr<char[]> TakeBatch() {
-    if (spare_batches.empty()) return std::unique_ptr<char[]>(new char[kBatchBytes]);
-    std::unique_ptr<char[]> batch = std::move(spare_batches.back());
-    spare_batches.pop_back();
-    return batch;
+void ReadDirectory(Dir* dir) {
+  ReadSlots slots;
+  int fd = OpenDirectory(dir, slots.held());
+  if (fd < 0) {
+    dir->listing.error = errno;
+    return;
   }
-
-  void Push(int fd, const char* name) {
-    Level level;
-    level.fd = fd;
-    level.name = name;
-    level.batch = TakeBatch();
-    levels.push_back(std::move(level));
-    if (++open_count > kOpenLevels) Park(levels[levels.size() - 1 - kOpenLevels]);
+  dir->listing.error = ReadEntries(fd, &dir->listing);
+  size_t subdirs = 0;
+  for (const Entry& entry : dir->listing.entries) subdirs += (entry.attrib & kDirectory) != 0;
+  if (subdirs == 0) {
+    close(fd);
+    return;
   }
-
-  // Gives up the descriptor and batch of a level far above the deepest one.
-  // Its reading resumes from `resume` when the walk comes back to it.
-  void Park(Level& level) {
-    struct stat st;
-    if (fstat(level.fd, &st) == 0) {
-      level.dev = st.st_dev;
-      level.ino = st.st_ino;
-    } else {
-      level.error = errno;
-    }
-    close(level.fd);
-    level.fd = -1;
-    spare_batches.push_back(std::move(level.batch));
-    --open_count;
-  }
-
-  // Reopens the parked level `index` through ".." of its child, or, when the
-  // child could not be reopened itself, down from the start directory; and
-  // checks that it is the same directory as before.
-  void Unpark(size_t index, int child_fd) {
-    Level& level = levels[index];
-    if (level.error) return;
-    int fd = child_fd >= 0 ? openat(child_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                           : ReopenFromStart(index);
-    if (fd < 0) {
-      level.error = errno;
-      return;
-    }
-    struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0)
-      error = errno;
-    else if (st.st_dev != level.dev || st.st_ino != level.ino)
-      error = ESTALE;  // the directory was moved while the walk was below it
-    else if (lseek64(fd, level.resume, SEEK_SET) < 0)
-      error = errno;
-    if (error) {
-      level.error = error;
-      close(fd);
-      return;
-    }
-    level.fd = fd;
-    level.batch = TakeBatch();
-    level.pos = level.end = 0;
-    ++open_count;
-  }
-
-  // Opens level `index` by its names from the start directory down; all
-  // the levels above it are parked. -1 with errno on failure.
-  int ReopenFromStart(size_t index) {
-    int fd = open(start_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (size_t i = 1; fd >= 0 && i <= index; ++i) {
-      int child = openat(fd, levels[i].name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      int error = errno;
-      close(fd);
-      errno = error;
-      fd = child;
-    }
-    return fd;
-  }
-
-  // Fills the batch of `level`; false at the end of the directory or on error.
-  bool Refill(Level& level, int* error) {
-    long n = syscall(SYS_getdents64, level.fd, level.batch.get(), kBatchBytes);
-    if (n < 0) {
-      *error = errno;
-      return false;
-    }
-    level.pos = 0;
-    level.end = static_cast<size_t>(n);
-    level.at_end = n == 0;
-    return n > 0;
-  }
-
-  bool Next(Entry* entry, int* error) {
-    *error = 0;
-    Level& level = levels.back();
-    if (level.error) {
-      *error = level.error;
-      return false;
-    }
-    // "." and ".." come through as directories; the walk passes over them.
-    if (level.pos == level.end && (level.at_end || !Refill(level, error))) return false;
-    auto* d = reinterpret_cast<linux_dirent64*>(level.batch.get() + level.pos);
-    level.pos += d->d_reclen;
-    level.resume = d->d_off;
-    Describe(level.fd, d, entry);
-    last_name = d->d_name;
-    return true;
-  }
-
-  // Directories are known from the entry type; everything else is examined
-  // with one fstatat, never following a symbolic link.
-  static void Describe(int dir_fd, const linux_dirent64* d, Entry* entry) {
-    entry->name = d->d_name;
-    entry->attrib = 0;
-    entry->size = 0;
-    entry->error = 0;
-    if (d->d_type == DT_DIR) {
-      entry->attrib = kDirectory;
-      return;
-    }
-    struct stat st;
-    if (fstatat(dir_fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      entry->error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-      entry->attrib = kDirectory;
-    } else {
-      entry->size = static_cast<uint64_t>(st.st_size);
-    }
-  }
-
-  // A child whose own reopening failed has neither descriptor nor batch.
-  void Close() {
-    Level& child = levels.back();
-    if (levels.size() >= 2 && levels[levels.size() - 2].fd < 0) Unpark(levels.size() - 2, child.fd);
-    if (child.fd >= 0) {
-      close(child.fd);
-      --open_count;
-    }
-    if (child.batch) spare_batches.push_back(std::move(child.batch));
-    levels.pop_back();
-  }
-
-  ~Impl() {
-    for (Level& level : levels)
-      if (level.fd >= 0) close(level.fd);
-  }
-};
-
-DirChain::DirChain() : impl_(new Impl) {}
-DirChain::~DirChain() = default;
-
-int DirChain::OpenStart(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  impl_->start_path = path;
-  impl_->Push(fd, "");
-  return 0;
+  descriptors().Keep(dir, fd, subdirs);
+  --*slots.held();
 }
 
-int DirChain::OpenChild() {
-  int parent_fd = impl_->levels.back().fd;
-  int fd = openat(parent_fd, impl_->last_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  impl_->Push(fd, impl_->last_name);
-  return 0;
-}
+void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }
 
-bool DirChain::Next(Entry* entry, int* error) { return impl_->Next(entry, error); }
-
-void DirChain::Close() { impl_->Close(); }
 
 int getdfree(unsigned drive, const char* dir, dfree* df) {
   if (!dir && drive != 0) return ENODEV;  // drive letters name nothing here

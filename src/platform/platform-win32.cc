@@ -20,6 +20,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 
 namespace platform {
 
@@ -134,89 +136,73 @@ unsigned Attributes(const WIN32_FIND_DATAW& data) {
   return attrib;
 }
 
-struct Level {
-  HANDLE find = INVALID_HANDLE_VALUE;  // released as soon as the search ends
-  WIN32_FIND_DATAW data{};             // the entry delivered last, or the first one
-  bool first_pending = true;           // `data` holds the first entry, not yet delivered
-  size_t path_len = 0;                 // this directory's part of DirChain::Impl::path
-};
+// Each entry's name goes into the listing twice: in the ANSI code page for
+// the report, and as the wide name itself (its raw UTF-16 units), by which
+// its subdirectories are found again.
+void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
+  std::string name = Narrow(data.cFileName);
+  if (IsDotOrDotDot(name.c_str())) return;
+  Entry entry{};
+  entry.name = static_cast<uint32_t>(listing->names.size());
+  listing->names.append(name.c_str(), name.size() + 1);
+  entry.native = static_cast<uint32_t>(listing->names.size());
+  listing->names.append(reinterpret_cast<const char*>(data.cFileName),
+                        (wcslen(data.cFileName) + 1) * sizeof(wchar_t));
+  entry.attrib = Attributes(data);
+  if (!(entry.attrib & kDirectory))
+    entry.size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  listing->entries.push_back(entry);
+}
+
+void AppendNative(const char* native, std::wstring* path) {
+  for (wchar_t ch;; native += sizeof ch) {
+    memcpy(&ch, native, sizeof ch);
+    if (ch == L'\0') return;
+    *path += ch;
+  }
+}
+
+// The "\\?\" path of `dir`, ending in a backslash.
+bool FullPath(const Dir* dir, std::wstring* path) {
+  std::vector<const Dir*> chain;
+  for (; dir->parent; dir = dir->parent) chain.push_back(dir);
+  if (!LongDirectoryPath(Widen(dir->name), path)) return false;
+  for (auto d = chain.rbegin(); d != chain.rend(); ++d) {
+    AppendNative((*d)->name, path);
+    *path += L'\\';
+  }
+  return true;
+}
+
+// 0, or the error that stopped the search.
+int ReadEntries(std::wstring pattern, Listing* listing) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  // A root directory without entries has no "." and ".." either.
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+  int error = 0;
+  try {
+    do Add(data, listing);
+    while (FindNextFileW(find, &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
+  } catch (...) {
+    FindClose(find);
+    throw;
+  }
+  FindClose(find);
+  return error;
+}
 
 }  // namespace
 
-struct DirChain::Impl {
-  std::wstring path;  // "\\?\" path of the deepest directory, ending in "\"
-  std::vector<Level> levels;
-  std::string name;  // ANSI name of the entry delivered last
-
-  // Starts the search of the directory `path` names.
-  int Open() {
-    Level level;
-    level.path_len = path.size();
-    path += L'*';
-    level.find = FindFirstFileExW(path.c_str(), FindExInfoBasic, &level.data, FindExSearchNameMatch,
-                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    path.pop_back();
-    // A root directory without entries has no "." and ".." either.
-    if (level.find == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
-      return LastError();
-    levels.push_back(level);
-    return 0;
-  }
-
-  bool Next(Entry* entry, int* error) {
-    *error = 0;
-    Level& level = levels.back();
-    if (level.find == INVALID_HANDLE_VALUE) return false;
-    if (!level.first_pending && !FindNextFileW(level.find, &level.data)) {
-      if (GetLastError() != ERROR_NO_MORE_FILES) *error = LastError();
-      FindClose(level.find);
-      level.find = INVALID_HANDLE_VALUE;
-      return false;
-    }
-    level.first_pending = false;
-    name = Narrow(level.data.cFileName);
-    entry->name = name.c_str();
-    entry->attrib = Attributes(level.data);
-    entry->size = entry->attrib & kDirectory
-                      ? 0
-                      : static_cast<uint64_t>(level.data.nFileSizeHigh) << 32 | level.data.nFileSizeLow;
-    entry->error = 0;
-    return true;
-  }
-
-  int OpenChild() {
-    const Level& parent = levels.back();
-    path.resize(parent.path_len);
-    path += parent.data.cFileName;
-    path += L'\\';
-    return Open();
-  }
-
-  void Close() {
-    if (levels.back().find != INVALID_HANDLE_VALUE) FindClose(levels.back().find);
-    levels.pop_back();
-    if (!levels.empty()) path.resize(levels.back().path_len);
-  }
-
-  ~Impl() {
-    for (Level& level : levels)
-      if (level.find != INVALID_HANDLE_VALUE) FindClose(level.find);
-  }
-};
-
-DirChain::DirChain() : impl_(new Impl) {}
-DirChain::~DirChain() = default;
-
-int DirChain::OpenStart(const std::string& path) {
-  if (!LongDirectoryPath(Widen(path), &impl_->path)) return LastError();
-  return impl_->Open();
+void ReadDirectory(Dir* dir) {
+  std::wstring path;
+  dir->listing.error = FullPath(dir, &path) ? ReadEntries(path + L'*', &dir->listing) : LastError();
 }
 
-int DirChain::OpenChild() { return impl_->OpenChild(); }
+void ForgetDirectory(Dir*) {}
 
-bool DirChain::Next(Entry* entry, int* error) { return impl_->Next(entry, error); }
-
-void DirChain::Close() { impl_->Close(); }
 
 namespace {
 

@@ -32,38 +32,57 @@ enum : unsigned {
   kDirectory = 0x10,
 };
 
+// One entry of a directory listing.
 struct Entry {
-  const char* name;  // valid until the next call on the chain
+  uint32_t name;    // offset of its NUL-terminated name in Listing::names
+  uint32_t native;  // offset of the name by which the platform opens it
   unsigned attrib;
-  uint64_t size;     // bytes; 0 for directories
-  int error;         // not 0: the entry could not be examined, size unknown
+  int error;        // not 0: the entry could not be examined, size unknown
+  uint64_t size;    // bytes; 0 for directories
 };
 
-// The directories a walk has open, from the start directory down to the one
-// being read. Any depth is supported: the implementation keeps its use of
-// descriptors and memory bounded per level.
-class DirChain {
- public:
-  DirChain();
-  ~DirChain();
-  DirChain(const DirChain&) = delete;
-  DirChain& operator=(const DirChain&) = delete;
+// A directory read whole: its entries in the order the file system delivers
+// them, "." and ".." left out. A snapshot: nothing is read from it later.
+struct Listing {
+  std::vector<Entry> entries;
+  std::string names;
+  int error = 0;  // not 0: reading stopped here; `entries` hold what came before
 
-  // Opens the start directory; `path` ends in a separator. 0 or an error code.
-  int OpenStart(const std::string& path);
-  // Opens the directory entry that Next() delivered last. 0 or an error code.
-  int OpenChild();
-  // Delivers the next entry of the deepest open directory. False at its end,
-  // and also when reading fails, with `*error` set (0 at a plain end).
-  bool Next(Entry* entry, int* error);
-  // Closes the deepest directory; reading its parent goes on where it stopped.
-  // When the parent cannot be resumed, its next Next() ends it with the error.
-  void Close();
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  const char* NameOf(const Entry& entry) const { return names.data() + entry.name; }
+  const char* NativeNameOf(const Entry& entry) const { return names.data() + entry.native; }
+  // Memory held, for the budget of listings read ahead.
+  size_t Bytes() const { return entries.capacity() * sizeof(Entry) + names.capacity(); }
 };
+
+// A directory of the walked tree. The walk keeps one from before its reading
+// until nothing below it is left to read, and never reads one twice.
+struct Dir {
+  Dir* parent = nullptr;        // null for the start directory
+  const char* name = "";        // native name in the parent; the start path for the start directory
+  Listing listing;
+  // The platform's own, between reading this directory and opening the last
+  // of its subdirectories: an open descriptor where children are opened
+  // relative to their parent.
+  struct Handle {
+    int fd = -1;
+    unsigned pins = 0;          // reads using `fd` right now
+    size_t unopened = 0;        // subdirectories not opened yet
+    size_t cache_index = 0;
+  } handle;
+};
+
+// Every reader leaves these out of its listings.
+inline bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Reads `dir` whole into dir->listing; an error that stops the reading is
+// kept there. Several threads may read different directories at once, the
+// parent of each read before it.
+void ReadDirectory(Dir* dir);
+// Nothing below `dir` will be read any more: lets go of what the platform
+// kept for it. No read may be running below it.
+void ForgetDirectory(Dir* dir);
 
 // Geometry and free space of a drive.
 struct dfree {

@@ -9,6 +9,7 @@
 #include "report/out.h"
 #include "report/row.h"
 #include "walk/last_char.h"
+#include "walk/read_ahead.h"
 
 std::string StartDirectory(const char* pathname) {
   std::string path = pathname;
@@ -19,44 +20,39 @@ std::string StartDirectory(const char* pathname) {
 
 namespace {
 
-bool IsDotOrDotDot(const char* name) {
-  return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-}
-
 uint64_t Clusters(uint64_t size, uint32_t clsiz) {
   if (size == 0 || clsiz == 0) return size;
   return size / clsiz + (size % clsiz != 0);
 }
 
-// One walk. The directories being read form a stack instead of a chain of
-// native calls, so that no depth of tree can exhaust the stack. `path_` holds
-// the path text of the deepest directory, ending in its separator; each level
-// remembers where its own path text ends.
+// One walk. It prints in the order of a depth-first walk over the listings,
+// which the readers fetch ahead of it. The directories being printed form a
+// stack instead of a chain of native calls, so that no depth of tree can
+// exhaust the stack. `path_` holds the path text of the deepest directory,
+// ending in its separator; each level remembers where its own ends.
 class Walk {
  public:
   Walk(const char* pathname, uint32_t clsiz)
       : pathname_(pathname), clsiz_(clsiz), layout_(RowLayout(clsiz)),
-        path_(StartDirectory(pathname)), start_len_(path_.size()) {}
+        path_(StartDirectory(pathname)), start_path_(path_), read_ahead_(ReadingThreads()) {
+    root_.dir.name = start_path_.c_str();
+  }
 
   files_t Run() {
-    if (int error = chain_.OpenStart(path_)) {
-      ReportUnreadable(start_len_, error);
-      return files_t();
-    }
-    levels_.push_back(Level{files_t(), path_.size()});
+    Enter(&root_);
     for (;;) {
       if (OutFailed()) return files_t();  // nobody sees the rest
-      platform::Entry entry;
-      int error;
-      if (chain_.Next(&entry, &error)) {
-        Visit(entry);
+      Level& level = levels_.back();
+      const platform::Listing& listing = level.node->dir.listing;
+      if (level.next < listing.entries.size()) {
+        Visit(listing, listing.entries[level.next++]);
         continue;
       }
-      if (error) ReportUnreadable(levels_.back().path_len, error);
-      files_t done = levels_.back().files;
-      size_t done_len = levels_.back().path_len;
+      if (listing.error) ReportUnreadable(level.path_len, listing.error);
+      files_t done = level.files;
+      size_t done_len = level.path_len;
+      read_ahead_.Done(level.node);
       levels_.pop_back();
-      chain_.Close();
       if (levels_.empty()) return done;
       FinishDirectory(done, done_len);
     }
@@ -64,38 +60,38 @@ class Walk {
 
  private:
   struct Level {
-    files_t files;
+    DirNode* node;
     size_t path_len;
+    size_t next = 0;        // entry of the listing
+    size_t next_child = 0;  // of node->children
+    files_t files;
   };
 
   // Rows are printed only for the first level below the start path with opt.t.
   bool RowsWanted() const { return !opt.t || levels_.size() == 1; }
 
-  void Visit(const platform::Entry& entry) {
-    if (IsDotOrDotDot(entry.name)) return;
-    if (entry.attrib & platform::kDirectory) return EnterDirectory(entry.name);
+  void Enter(DirNode* node) {
+    read_ahead_.Await(node);
+    levels_.push_back(Level{node, path_.size(), 0, 0, files_t()});
+  }
+
+  void Visit(const platform::Listing& listing, const platform::Entry& entry) {
+    Level& level = levels_.back();
+    path_.resize(level.path_len);
+    const char* name = listing.NameOf(entry);
+    if (entry.attrib & platform::kDirectory) {
+      path_ += name;
+      path_ += platform::kSeparator;
+      return Enter(&level.node->children[level.next_child++]);
+    }
     if (entry.attrib & platform::kVolumeLabel) return;
-    path_.resize(levels_.back().path_len);
     if (entry.error) {
-      ReportFailure("cannot read file '" + path_ + entry.name + "'", entry.error);
+      ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
       return;
     }
     files_t file(1, entry.size, Clusters(entry.size, clsiz_));
-    levels_.back().files += file;
-    if (opt.f && RowsWanted()) PutUsageRow(layout_, clsiz_, file, path_, entry.name);
-  }
-
-  void EnterDirectory(const char* name) {
-    path_.resize(levels_.back().path_len);
-    path_ += name;
-    path_ += platform::kSeparator;
-    if (int error = chain_.OpenChild()) {
-      // Still gets its row, of zeros, like an empty directory.
-      ReportUnreadable(path_.size(), error);
-      FinishDirectory(files_t(), path_.size());
-      return;
-    }
-    levels_.push_back(Level{files_t(), path_.size()});
+    level.files += file;
+    if (opt.f && RowsWanted()) PutUsageRow(layout_, clsiz_, file, path_, name);
   }
 
   // The directory whose path text is the first `path_len` bytes of `path_`
@@ -111,7 +107,7 @@ class Walk {
   // Names the directory whose path text is the first `path_len` bytes of
   // `path_` as its row does (the start directory as the total row does).
   void ReportUnreadable(size_t path_len, int error) {
-    std::string name = path_len == start_len_ ? pathname_ : path_.substr(0, path_len - 1);
+    std::string name = path_len == start_path_.size() ? pathname_ : path_.substr(0, path_len - 1);
     ReportFailure("cannot read directory '" + name + "'", error);
   }
 
@@ -119,9 +115,10 @@ class Walk {
   uint32_t clsiz_;
   Layout layout_;
   std::string path_;
-  size_t start_len_;
+  const std::string start_path_;
   std::vector<Level> levels_;
-  platform::DirChain chain_;
+  DirNode root_;
+  ReadAhead read_ahead_;  // after root_: its readers stop before the tree goes
 };
 
 }  // namespace

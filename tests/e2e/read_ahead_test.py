@@ -1,0 +1,175 @@
+"""The walk reads directories ahead on several threads. What it prints must
+not depend on how many; a directory that changes while the walk is far below
+it is reported as it was read; and a low limit of open files only slows it."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import (CAN_DROP_PRIVILEGES, ON_WINE, SPACE_EXE, SPACE_WINE, UNPRIVILEGED, environment, host_path,
+                     make_file, remove_tree)
+
+
+def space(args, threads, prefix=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs):
+    env = environment(SPACE_THREADS=str(threads))
+    command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [SPACE_EXE] + list(args)
+    return subprocess.Popen(command, env=env, stdout=stdout, stderr=stderr, **kwargs)
+
+
+def without_free_row(data):
+    """The free row tells what other processes left free at that moment."""
+    return b"".join(line for line in data.splitlines(keepends=True) if not line.rstrip().endswith(b"free"))
+
+
+def chain(root, depth, files_per_level=1):
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for level in range(depth):
+        os.mkdir("d", dir_fd=fd)
+        child = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = child
+        for i in range(files_per_level):
+            os.close(os.open("f%d" % i, os.O_WRONLY | os.O_CREAT, dir_fd=fd))
+            os.truncate("/proc/self/fd/%d/f%d" % (fd, i), level * 37 + i)
+    os.close(fd)
+
+
+def bushy(root, depth, fanout=4):
+    for i in range(3):
+        make_file(os.path.join(root, "f%d" % i), 1000 * i + depth)
+    if depth:
+        for i in range(fanout):
+            bushy(os.path.join(root, "d%d" % i), depth - 1, fanout)
+
+
+def wide(root):
+    for i in range(3000):
+        make_file(os.path.join(root, "w%04d" % i), i * 11)
+    os.mkdir(os.path.join(root, "sub"))
+
+
+def with_unreadable(root):
+    bushy(root, 2)
+    for locked in ("d1", "d2/d3"):
+        os.chmod(os.path.join(root, locked), 0)
+
+
+TREES = [("wide", wide, ()), ("bushy", lambda r: bushy(r, 4), ()),
+         ("deep", lambda r: chain(r, 300, 2), ())]
+if CAN_DROP_PRIVILEGES:
+    TREES.append(("unreadable", with_unreadable, UNPRIVILEGED))
+
+
+class SameBytesTest(unittest.TestCase):
+    def test_sixteen_readers_print_what_one_thread_prints(self):
+        for name, build, prefix in TREES:
+            root = tempfile.mkdtemp(prefix="space-ahead-")
+            self.addCleanup(remove_tree, root)
+            os.chmod(root, 0o755)
+            build(root)
+            for args in (["-f", "-c0"], ["-tbn"], ["-fhsgnC"]):
+                with self.subTest(tree=name, args=args):
+                    runs = [space(args + [host_path(root)], threads, prefix).communicate() for threads in (1, 16)]
+                    self.assertEqual(*[(without_free_row(out), err) for out, err in runs])
+                    # Messages and rows keep their order when both go to one file.
+                    merged = []
+                    for threads in (1, 16):
+                        with tempfile.TemporaryFile() as both:
+                            space(args + [host_path(root)], threads, prefix, stdout=both, stderr=both).wait()
+                            both.seek(0)
+                            merged.append(without_free_row(both.read()))
+                    self.assertEqual(*merged)
+
+
+@unittest.skipIf(ON_WINE, "mounts and descriptor limits are POSIX matters")
+class ChangesBelowTheWalkTest(unittest.TestCase):
+    """`top` holds 500 files and a chain of 40 levels ending in a wide
+    directory. The walk's own output holds it at the bottom of the chain,
+    while `top` changes."""
+
+    def mount(self, kind, populate):
+        """A file system of `kind` with what `populate` makes in it; on
+        overlayfs, in the lower layer, so that its directories are merged."""
+        where = tempfile.mkdtemp(prefix="space-mount-")
+        self.addCleanup(shutil.rmtree, where, True)
+        if kind == "overlay":
+            for layer in ("lower", "upper", "work", "merged"):
+                os.mkdir(os.path.join(where, layer))
+            populate(os.path.join(where, "lower"))
+            options = ["-o", "lowerdir=%s/lower,upperdir=%s/upper,workdir=%s/work" % (where, where, where)]
+            target = os.path.join(where, "merged")
+        else:
+            options, target = [], where
+        if subprocess.run(["mount", "-t", kind] + options + [kind, target], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("cannot mount %s here" % kind)
+        self.addCleanup(subprocess.run, ["umount", "-l", target])
+        if kind != "overlay":
+            populate(target)
+        return target
+
+    def walk_while(self, change, kind):
+        def populate(root):
+            top = os.path.join(root, "top")
+            os.mkdir(top)
+            for i in range(500):
+                make_file(os.path.join(top, "a%03d" % i))
+            os.mkdir(os.path.join(top, "p"))
+            chain(os.path.join(top, "p"), 40, 0)
+            many = os.path.join(top, "p", *["d"] * 40, "many")
+            os.mkdir(many)
+            for i in range(5000):
+                make_file(os.path.join(many, "m%05d" % i))
+
+        top = os.path.join(self.mount(kind, populate), "top")
+        tool = space(["-f", "-c0", top], 16)
+        seen = b""
+        while b"/many/" not in seen:
+            chunk = tool.stdout.read1(65536)
+            self.assertTrue(chunk, "the walk ended before it reached the bottom")
+            seen += chunk
+        listed = {os.path.basename(row) for row in self.a_rows(seen)}
+        touched = change(top, listed)
+        rest, stderr = tool.communicate(timeout=300)
+        self.assertEqual((stderr, tool.returncode), (b"", 0))
+        rows = self.a_rows(seen + rest)
+        self.assertEqual(len(rows), len(set(rows)), "rows given twice")
+        untouched = {"{}/a{:03d}".format(top, i).encode() for i in range(500)} - touched
+        self.assertEqual(untouched - set(rows), set(), "rows lost")
+
+    @staticmethod
+    def a_rows(output):
+        return [line.lstrip().split(b"   ", 1)[1] for line in output.splitlines() if b"/a" in line]
+
+    def test_top_grows_shrinks_or_loses_its_child(self):
+        def grow(top, listed):
+            for i in range(1000):
+                make_file(os.path.join(top, "b%04d" % i))
+            return set()
+
+        def shrink(top, listed):
+            for name in listed:
+                os.unlink(os.path.join(top, name.decode()))
+            return {os.path.join(top, name.decode()).encode() for name in listed}
+
+        def move_child_away(top, listed):
+            os.rename(os.path.join(top, "p"), os.path.join(os.path.dirname(top), "p"))
+            return set()
+
+        # Directories of the lower layer cannot be renamed on overlayfs.
+        for kind, changes in (("tmpfs", (grow, shrink, move_child_away)), ("ramfs", (grow, shrink, move_child_away)),
+                              ("overlay", (grow, shrink))):
+            for change in changes:
+                with self.subTest(fs=kind, change=change.__name__):
+                    self.walk_while(change, kind)
+
+    def test_a_low_limit_of_open_files_only_slows_the_walk(self):
+        root = tempfile.mkdtemp(prefix="space-nofile-")
+        self.addCleanup(remove_tree, root)
+        chain(root, 30)
+        bushy(os.path.join(root, "d"), 4)
+        for nofile in (8, 16):
+            with self.subTest(nofile=nofile):
+                out, err = space(["-f", root], 16, prefix=("prlimit", "--nofile=%d" % nofile)).communicate()
+                expected, _ = space(["-f", root], 1).communicate()
+                self.assertEqual((without_free_row(out), err), (without_free_row(expected), b""))

@@ -10,7 +10,6 @@
 #include "driver/opt.h"
 #include "options/front_end.h"
 #include "platform/platform-fake.h"
-#include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
 #include "report/test_hooks.h"
@@ -30,14 +29,8 @@ class FreshRun : public ::testing::Test {
     return fake::Stdout();
   }
 
-  static std::string CurrentDirectory() {
-    std::string dir;
-    EXPECT_TRUE(platform::getcwd(&dir));
-    return dir;
-  }
-
-  // Applies the options of a command line that names `args` after the
-  // program, as main does; the result of ApplyOptions.
+  // Applies `args` as main does, after a program named Space.exe; the result
+  // of ApplyOptions.
   static int Apply(const std::vector<const char*>& args) {
     std::vector<std::string> words{"C:\\TOOLS\\Space.exe"};
     words.insert(words.end(), args.begin(), args.end());

@@ -25,13 +25,6 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"whole report", [] {}, {"-h", "-b", "-n"}, 0,
-     "4096 bytes per cluster\n"
-     "    clusts      bytes  files\n"
-     "---------- ---------- ------\n"
-     "         1        100      1   .\\src\n"
-     "         3       5100      2   .\n"
-     "      1000    4096000          free\n"},
     {"free space beyond 32 bits", [] { fake::DriveAt('C').free_clusters = 2000000; }, {"-b", "-t"}, 0,
      "4096 bytes per cluster\n         1        100   .\\src\n         3       5100   .\n"
      "   2000000 8192000000   free\n"},

@@ -1,9 +1,6 @@
-"""What only the Win32 build does, run under Wine and checked on the raw
-bytes it writes: drive letters and their current directories, "\\" rows and
-"\\r\\n" line ends, long paths, names outside the ANSI code page, directory
-links and the command line as Win32 passes it. Wine maps drive Z: to the
-host's "/" and C: to the prefix's drive_c; the test maps a spare drive
-letter to a directory of its own through the prefix's dosdevices."""
+"""What only the Win32 build does, checked under Wine on the raw bytes it
+writes. Wine maps drive Z: to the host's "/" and C: to the prefix's drive_c;
+a spare letter is mapped to a directory of the test's own."""
 import os
 import re
 import subprocess
@@ -67,10 +64,9 @@ class Win32Test(unittest.TestCase):
                 (("-bn", "-c0", "a b"), "", rows((3, 3, 1, b"a b"), cluster_size=0)),
                 (("-bn", "-c0", "d\\e"), "", rows((5, 5, 1, b"d\\e"), cluster_size=0))):
             with self.subTest(command=command):
-                if isinstance(command, str):
-                    proc = subprocess.run([SPACE_WINE] + command.format(space=host_path(SPACE_EXE)).split(" ", 2),
-                                          cwd=self.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
-                    result = Result(proc)
+                if isinstance(command, str):  # in Wine's command shell
+                    result = Result(subprocess.run([SPACE_WINE] + command.format(space=host_path(SPACE_EXE)).split(
+                        " ", 2), cwd=self.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600))
                 else:
                     result = run(command, cwd=os.path.join(self.root, cwd))
                 self.assertEqual((result.status, result.raw_stderr), (0, b""))

@@ -7,8 +7,6 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
-import unittest
 
 SPACE_EXE = os.environ.get("SPACE_EXE", "")
 SPACE_WINE = os.environ.get("SPACE_WINE", "")
@@ -139,22 +137,3 @@ def check_report(test, result, start, printed, flags, cluster_size, free_before)
         test.assertEqual(sorted(result.stdout.splitlines()), sorted(expected))
     else:
         test.assertEqual(result.stdout, "".join(line + "\n" for line in expected))
-
-
-class TreeTest(unittest.TestCase):
-    """A test with its own temporary directory, removed afterwards."""
-
-    def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="space-e2e-")
-        self.addCleanup(remove_tree, self.root)
-
-    def path(self, *parts):
-        return os.path.join(self.root, *parts)
-
-    def file(self, relative, size=0):
-        make_file(self.path(relative), size)
-
-    def space(self, *args, **kwargs):
-        """Runs space in the tree's root."""
-        kwargs.setdefault("cwd", self.root)
-        return run(args, **kwargs)

@@ -1,10 +1,12 @@
 """What the parser table of the unit tests cannot show: the help's bytes
 as the terminal gets them, and the option variable named after whatever the
 executable is called."""
+import os
 import shutil
+import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, VERSION, TreeTest, run
+from harness import ON_WINE, SPACE_EXE, VERSION, make_file, remove_tree, run
 
 HELP_LINES = [
     "{name} v%s" % VERSION,
@@ -36,21 +38,25 @@ def help_bytes(name="SPACE", encoding="cp932"):
     return "".join(line.format(name=name) + end for line in HELP_LINES).encode(encoding)
 
 
-class HelpTest(TreeTest):
+class HelpTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="space-e2e-")
+        self.addCleanup(remove_tree, self.root)
+
     def test_help_ends_the_run_with_status_1(self):
         # The Win32 build writes code page 932 whatever the locale.
         utf8 = "cp932" if ON_WINE else "utf-8"
         for args, env, encoding in ((("-b?", "-p", "missing"), {"LC_ALL": "C"}, "cp932"),
                                     (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, utf8)):
             with self.subTest(args=args, env=env):
-                result = self.space(*args, env=env)
+                result = run(args, cwd=self.root, env=env)
                 self.assertEqual((result.status, result.raw_stdout, result.stderr), (1, help_bytes(encoding=encoding), ""))
 
     def test_variable_and_help_are_named_after_the_executable(self):
-        tool = self.path("Mytool.exe" if ON_WINE else "Mytool")
+        tool = os.path.join(self.root, "Mytool.exe" if ON_WINE else "Mytool")
         shutil.copy(SPACE_EXE, tool)
-        self.file("sub/f", 5000)
-        result = run(["-c4096"], cwd=self.path("sub"), exe=tool, env={"MYTOOL": "-b", "SPACE": "-n"})
+        make_file(os.path.join(self.root, "sub", "f"), 5000)
+        result = run(["-c4096"], cwd=os.path.join(self.root, "sub"), exe=tool, env={"MYTOOL": "-b", "SPACE": "-n"})
         self.assertEqual(result.stdout.splitlines()[1], "         2       5000   .")
         result = run(["-?"], cwd=self.root, exe=tool, env={"LC_ALL": "C"})
         self.assertEqual(result.raw_stdout, help_bytes("MYTOOL"))

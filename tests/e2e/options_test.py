@@ -50,7 +50,8 @@ class HelpTest(unittest.TestCase):
                                     (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, utf8)):
             with self.subTest(args=args, env=env):
                 result = run(args, cwd=self.root, env=env)
-                self.assertEqual((result.status, result.raw_stdout, result.stderr), (1, help_bytes(encoding=encoding), ""))
+                self.assertEqual((result.status, result.raw_stdout, result.stderr),
+                                 (1, help_bytes(encoding=encoding), ""))
 
     def test_variable_and_help_are_named_after_the_executable(self):
         tool = os.path.join(self.root, "Mytool.exe" if ON_WINE else "Mytool")

@@ -35,7 +35,6 @@ class Win32Test(unittest.TestCase):
         for path, size in (("a b/f", 3), ("d/e/g", 5), ("z/z.txt", 7)):
             make_file(os.path.join(self.root, path), size)
         make_file(os.path.join(self.drive_root, "in", "deeper", "c.txt"), 100)
-        os.mkdir(os.path.join(self.drive_root, "gone"))
         make_file(os.path.join(self.c_dir, "in", "c.txt"), 100)
 
     def test_drives_paths_and_command_lines(self):
@@ -43,23 +42,23 @@ class Win32Test(unittest.TestCase):
         shell = "cmd /c cd /d %s:\\%%s & {space} %%s" % L
         for command, cwd, expected in (
                 # Nothing recorded for the drive yet: its root, which -p enters.
-                (("-bn", "-c4096", L + ":"), "", rows(one + (d + b"in\\deeper",), one + (d + b"in",))),
-                (("-pbn", "-c4096", L + ":"), "", rows(one + (b".\\in\\deeper",), one + (b".\\in",))),
+                (("-bn", "-c4096", L + ":"), "", rows(one + (d + b"in\\deeper",), one + (d + b"in",), one + (d,))),
+                (("-pbn", "-c4096", L + ":"), "", rows(one + (b".\\in\\deeper",), one + (b".\\in",), one + (b".",))),
                 # The current drive's current directory; another drive's, which -p
                 # enters; a recorded directory that is gone gives way to the root.
                 (shell % ("in", "-bn -c4096 %s:" % L), "", rows(one + (d + b"deeper",), one + (d,))),
                 (shell % ("in & C:", "-pbn -c4096 %s:" % L), "", rows(one + (b".\\deeper",), one + (b".",))),
-                (shell % ("gone & C: & rd %s:\\gone" % L, "-pbn -c4096 %s:" % L), "",
-                 rows(one + (b".\\in\\deeper",), one + (b".\\in",))),
+                ("cmd /c md %s:\\gone & " % L + shell[7:] % ("gone & C: & rd %s:\\gone" % L, "-pbn -c4096 %s:" % L),
+                 "", rows(one + (b".\\in\\deeper",), one + (b".\\in",), one + (b".",))),
                 # A drive without a disk counts bytes; -p onto C: and back.
                 (("-bn", "-c" + spare_drive("QRSTUVWX").lower(), "z"), "", rows((7, 7, 1, b"z"), cluster_size=0)),
                 (("-pbn", "-c4096", "C:\\" + os.path.basename(self.c_dir)), "", rows(one + (b".\\in",), one + (b".",))),
                 (("-pbn", "-c4096", host_path(self.root + "/z")), self.c_dir, rows((1, 7, 1, b"."))),
                 # The drive whose clusters -c names.
-                (("-cz",), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
-                (("-cZ",), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
-                (("-c@",), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
-                (("-c" + L.lower(),), "z", rows((1, 7, 1, b"."), cluster_size=fs)),
+                (("-bn", "-cz"), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
+                (("-bn", "-cZ"), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
+                (("-bn", "-c@"), "z", rows((1, 7, 1, b"."), cluster_size=os.statvfs("/").f_frsize)),
+                (("-bn", "-c" + L.lower()), "z", rows((1, 7, 1, b"."), cluster_size=fs)),
                 # Words, quotes and backslashes as Win32 splits them.
                 (("-bn", "-c0", "a b"), "", rows((3, 3, 1, b"a b"), cluster_size=0)),
                 (("-bn", "-c0", "d\\e"), "", rows((5, 5, 1, b"d\\e"), cluster_size=0))):

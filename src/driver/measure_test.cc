@@ -35,9 +35,11 @@ const Case kCases[] = {
        Dir("D:\\data\\").entries = {File("x", 3000)};
      },
      {"-b", "D:\\data"}, 0, "2048 bytes per cluster\n         2       3000   D:\\data\n         7      14336   free\n"},
-    {"drive that cannot be queried", [] { fake::DriveAt('C').error = fake::kNotReady; }, {"-h"}, 2, "",
+    {"a drive that cannot be queried is reported, status 2",
+     [] { fake::DriveAt('C').error = fake::kNotReady; }, {"-h"}, 2, "",
      "space: cannot query drive of '.': error 21\n"},
-    {"no such drive", [] {}, {"Q:\\x"}, 2, "", "space: cannot query drive of 'Q:\\x': error 15\n"},
+    {"a path on no drive is reported, status 2", [] {}, {"Q:\\x"}, 2, "",
+     "space: cannot query drive of 'Q:\\x': error 15\n"},
     {"a row longer than the buffer", [] { Dir(".\\src\\").entries = {File(kLong, 1)}; }, {"-f", "-c0"}, 0,
      "      5000   .\\a.txt\n         1   .\\src\\" + kLong + "\n         1   .\\src\\\n      5001   .\n"
      "   4096000   free\n"},

@@ -1,5 +1,6 @@
 # Installation and packages. `cmake --install` puts the tool in bin/ and, on
-# POSIX systems, its manual page in share/man/man1/. CPack makes a Debian
+# POSIX systems, its manual page in share/man/man1/ and its bash completion
+# in share/bash-completion/completions/. CPack makes a Debian
 # package natively and a zip of space.exe with its README and LICENSE in the
 # Win32 build.
 include(GNUInstallDirs)
@@ -11,6 +12,10 @@ if(WIN32)
 else()
   install(TARGETS space RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/doc/space.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion loads a command's completion on first use, below
+  # /usr/local as below /usr.
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME space)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
 endif()
 

@@ -10,6 +10,7 @@
 #include "driver/opt.h"
 #include "options/front_end.h"
 #include "platform/platform-fake.h"
+#include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
 #include "report/test_hooks.h"

@@ -8,7 +8,9 @@
 #include "report/diagnostic.h"
 #include "report/header.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "report/row.h"
+#include "report/saturating.h"
 #include "walk/dir_tree.h"
 
 namespace {
@@ -29,7 +31,7 @@ int Measure() {
     ReportFailure("cannot query drive of '" + std::string(opt.pathname) + "'", error);
     return 2;
   }
-  uint32_t df_bytes_per_cluster = df.df_sclus * df.df_bsec;
+  uint32_t df_bytes_per_cluster = SatNarrow(SatMul(df.df_sclus, df.df_bsec));
   if (!opt.use_c) {
     opt.use_c = 1;
     opt.c = df_bytes_per_cluster;
@@ -39,11 +41,16 @@ int Measure() {
     header();
     headerLine();
   }
-  files_t files = DirTree(opt.pathname, opt.c);
+  files_t files;
+  if (int error = platform::CheckDirectory(start))
+    ReportFailure("cannot read directory '" + std::string(opt.pathname) + "'", error);
+  else
+    files = DirTree(opt.pathname, opt.c);
+  ProgressErase();
 
   Layout layout = RowLayout(opt.c);
   PutUsageRow(layout, opt.c, files, opt.pathname);
-  uint64_t clfree_bytes = df.df_avail * df_bytes_per_cluster;
+  uint64_t clfree_bytes = SatMul(df.df_avail, df_bytes_per_cluster);
   uint64_t clfree = opt.c ? clfree_bytes / opt.c : clfree_bytes;
   PutFreeRow(layout, opt.c, clfree, clfree_bytes);
   OutFlush();

@@ -24,7 +24,9 @@ int EnterStartPath() {
     platform::setdisk(AsciiUpper(opt.pathname[0]) - 'A');
     opt.drive = static_cast<unsigned>(platform::getdisk() + 'A');
   }
-  if (int error = platform::chdir(opt.pathname)) {
+  // An empty start path names the root directory, as it does without -p.
+  const std::string root(1, platform::kSeparator);
+  if (int error = platform::chdir(*opt.pathname ? opt.pathname : root.c_str())) {
     ReportFailure("cannot enter directory '" + std::string(opt.pathname) + "'", error);
     return 2;
   }

@@ -7,6 +7,7 @@
 #include "options/ascii.h"
 #include "options/usage.h"
 #include "platform/platform.h"
+#include "report/saturating.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ long GetClusterSize(unsigned drive) {
   unsigned d = static_cast<unsigned char>(AsciiUpper(static_cast<char>(drive))) - 64;
   platform::dfree df;
   if (platform::getdfree(d, nullptr, &df) != 0) return 0;
-  return static_cast<long>(df.df_bsec * df.df_sclus);
+  return static_cast<long>(SatNarrow(SatMul(df.df_bsec, df.df_sclus)));
 }
 
 int ParseArg(const char* arg) {

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <utility>
 
 #include "platform/platform.h"
@@ -23,7 +22,6 @@ struct State {
   std::string out, err;
   size_t out_room = SIZE_MAX;
   int out_error = 0;
-  std::vector<std::string> opened;
 };
 
 // A function-local static: the global options record asks for the current
@@ -76,7 +74,6 @@ void FailStdoutAfter(size_t bytes, int error) {
 
 const std::string& Stdout() { return state().out; }
 const std::string& Stderr() { return state().err; }
-const std::vector<std::string>& Opened() { return state().opened; }
 
 }  // namespace fake
 
@@ -98,12 +95,7 @@ std::string PathOf(const Dir* dir) {
 
 // Readers run on several threads; the scripted tree is only read.
 void ReadDirectory(Dir* dir) {
-  static std::mutex opened_mutex;
   std::string path = PathOf(dir);
-  {
-    std::lock_guard<std::mutex> lock(opened_mutex);
-    fake::state().opened.push_back(path);
-  }
   const std::map<std::string, fake::Directory>& dirs = fake::state().dirs;
   auto found = dirs.find(path);
   Listing& listing = dir->listing;
@@ -206,5 +198,15 @@ bool StdoutIsInteractive() { return false; }
 void WriteStderr(const std::string& text) { fake::state().err += text; }
 
 std::string ErrorText(int error) { return "error " + std::to_string(error); }
+
+// Standard error is kept for the test, never shown on a terminal.
+int StderrTerminalWidth() { return 0; }
+
+bool StdoutSharesStderrTerminal() { return false; }
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+// The walk finds out when it opens the directory.
+int CheckDirectory(const std::string&) { return 0; }
 
 }  // namespace platform

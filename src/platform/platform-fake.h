@@ -68,7 +68,5 @@ void FailStdoutAfter(size_t bytes, int error);
 
 const std::string& Stdout();
 const std::string& Stderr();
-// Every path the walk opened, in order, whether the opening succeeded or not.
-const std::vector<std::string>& Opened();
 
 }  // namespace fake

@@ -9,6 +9,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -348,10 +349,26 @@ void ReadDirectory(Dir* dir) {
 void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }
 
 
+namespace {
+
+// A start path may name a file or nothing at all, which the walk then
+// reports in its own words. The free space is that of the file system that
+// holds the file, or else of the current directory.
+int StatFileSystem(const char* dir, struct statvfs* fs) {
+  if (statvfs(dir, fs) == 0) return 0;
+  int error = errno;
+  std::string file = dir;
+  while (file.size() > 1 && file.back() == '/') file.pop_back();
+  if (statvfs(file.c_str(), fs) == 0 || statvfs(".", fs) == 0) return 0;
+  return error;
+}
+
+}  // namespace
+
 int getdfree(unsigned drive, const char* dir, dfree* df) {
   if (!dir && drive != 0) return ENODEV;  // drive letters name nothing here
   struct statvfs fs;
-  if (statvfs(dir ? dir : ".", &fs) != 0) return errno;
+  if (int error = StatFileSystem(dir ? dir : ".", &fs)) return error;
   df->df_avail = fs.f_bavail;
   df->df_total = fs.f_blocks;
   df->df_bsec = static_cast<uint32_t>(fs.f_frsize);
@@ -387,14 +404,15 @@ bool GetEnv(const char* name, std::string* value) {
   return true;
 }
 
+// A program is known by the name it was called by (a link "sp" to space is
+// "sp"); only without one is the executable's own file asked.
 std::vector<std::string> Arguments(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
+  if (args.empty()) args.emplace_back();
+  if (!args[0].empty()) return args;
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
-  if (n > 0 && static_cast<size_t>(n) < sizeof exe) {
-    if (args.empty()) args.emplace_back();
-    args[0].assign(exe, static_cast<size_t>(n));
-  }
+  if (n > 0 && static_cast<size_t>(n) < sizeof exe) args[0].assign(exe, static_cast<size_t>(n));
   return args;
 }
 
@@ -413,10 +431,30 @@ int WriteAll(int fd, const char* data, size_t size) {
   return 0;
 }
 
-bool LocaleIsUtf8() {
-  setlocale(LC_CTYPE, "");
-  const char* codeset = nl_langinfo(CODESET);
-  return strcmp(codeset, "UTF-8") == 0;
+// The character set of the user's locale, or empty text where the locale
+// is "C"/"POSIX" or already reads code page 932, so that the bytes stay.
+std::string LocaleCodeset() {
+  const char* name = setlocale(LC_CTYPE, "");
+  if (!name || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0) return std::string();
+  std::string codeset = nl_langinfo(CODESET);
+  for (const char* same : {"CP932", "SHIFT_JIS", "SJIS", "WINDOWS-31J", "MS_KANJI"})
+    if (strcasecmp(codeset.c_str(), same) == 0) return std::string();
+  return codeset;
+}
+
+// `text` converted from code page 932 to `codeset`; false when iconv cannot.
+bool FromCp932(const std::string& codeset, const char* data, size_t size, std::string* text) {
+  iconv_t cd = iconv_open(codeset.c_str(), "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  text->assign(size * 4, '\0');  // no character set needs more per byte
+  char* in = const_cast<char*>(data);
+  size_t in_left = size;
+  char* out = &(*text)[0];
+  size_t out_left = text->size();
+  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
+  iconv_close(cd);
+  text->resize(text->size() - out_left);
+  return converted != static_cast<size_t>(-1);
 }
 
 }  // namespace
@@ -426,22 +464,36 @@ bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 int WriteCp932(const char* data, size_t size) {
-  if (!LocaleIsUtf8()) return WriteStdout(data, size);
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return WriteStdout(data, size);
-  std::string utf8(size * 3, '\0');
-  char* in = const_cast<char*>(data);
-  size_t in_left = size;
-  char* out = &utf8[0];
-  size_t out_left = utf8.size();
-  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
-  iconv_close(cd);
-  if (converted == static_cast<size_t>(-1)) return WriteStdout(data, size);
-  return WriteStdout(utf8.data(), utf8.size() - out_left);
+  std::string codeset = LocaleCodeset();
+  std::string text;
+  if (codeset.empty() || !FromCp932(codeset, data, size, &text)) return WriteStdout(data, size);
+  return WriteStdout(text.data(), text.size());
 }
 
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
 std::string ErrorText(int error) { return strerror(error); }
+
+// A terminal that does not tell its size is taken to have the classic 80.
+int StderrTerminalWidth() {
+  if (isatty(STDERR_FILENO) != 1) return 0;
+  struct winsize size;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+bool StdoutSharesStderrTerminal() {
+  struct stat out, err;
+  return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 && fstat(STDOUT_FILENO, &out) == 0 &&
+         fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+int CheckDirectory(const std::string& dir) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
 
 }  // namespace platform

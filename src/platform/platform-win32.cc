@@ -395,6 +395,12 @@ void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, 
 // In English where the system has it, without the line end and final period,
 // so that it reads as the end of a "space: <what>: <reason>" line.
 std::string ErrorText(int error) {
+  // What a start path can be wrong with reads as it does on POSIX systems.
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
+    case ERROR_DIRECTORY: return "Not a directory";
+  }
   char text[1024];
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   DWORD code = static_cast<DWORD>(error);
@@ -407,6 +413,32 @@ std::string ErrorText(int error) {
     message.pop_back();
   if (!message.empty() && message.back() == '.') message.pop_back();
   return message;
+}
+
+int StderrTerminalWidth() {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (!IsConsole(handle)) return 0;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(handle, &info)) return 80;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// A process has one console at most.
+bool StdoutSharesStderrTerminal() {
+  return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+// The directory itself is asked, without the backslash that ends `dir`,
+// except at a drive's root, which needs it.
+int CheckDirectory(const std::string& dir) {
+  std::wstring path;
+  if (!LongDirectoryPath(Widen(dir), &path)) return LastError();
+  if (path.size() > 7 && path[path.size() - 2] != L':') path.pop_back();
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? 0 : ERROR_DIRECTORY;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // fake that serves scripted trees and drive figures.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -124,5 +125,20 @@ void WriteStderr(const std::string& text);
 
 // The system's description of an error code.
 std::string ErrorText(int error);
+
+// For the progress line a person watching a long run sees on standard error:
+// the columns of the terminal or console that standard error shows on, 0
+// when it goes elsewhere (a file, a pipe, a log).
+int StderrTerminalWidth();
+// True when standard output shows on the same terminal or console as
+// standard error, so that rows and the progress line share one screen.
+bool StdoutSharesStderrTerminal();
+// The time on a clock that only moves forward.
+std::chrono::steady_clock::time_point Now();
+
+// 0 when the start directory `dir` (ending in a separator) is a directory,
+// following a symbolic link; else the error that says why it is none: no
+// such file or directory, or not a directory.
+int CheckDirectory(const std::string& dir);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "report/test_hooks.h"
 
 namespace {
@@ -13,6 +14,7 @@ void ReportFailure(const std::string& what, int error) {
   // Rows printed so far go out first, so that a terminal shows the message
   // where the walk was.
   if (!OutFailed()) OutFlush();
+  ProgressErase();
   platform::WriteStderr("space: " + what + ": " + platform::ErrorText(error) + "\n");
 }
 

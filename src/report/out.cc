@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
+#include "report/progress.h"
 #include "report/test_hooks.h"
 
 namespace {
@@ -13,6 +14,16 @@ char buffer[kBufferBytes];
 size_t used = 0;
 bool failed = false;
 
+// Rows never share a line with the progress line on the same screen.
+void Send(const char* data, size_t size) {
+  static const bool shares_terminal = platform::StdoutSharesStderrTerminal();
+  if (shares_terminal) ProgressErase();
+  if (int error = platform::WriteStdout(data, size)) {
+    failed = true;
+    ReportFailure("write error", error);
+  }
+}
+
 }  // namespace
 
 void OutFlush() {
@@ -20,12 +31,9 @@ void OutFlush() {
     used = 0;
     return;
   }
-  int error = platform::WriteStdout(buffer, used);
+  size_t size = used;
   used = 0;
-  if (error) {
-    failed = true;
-    ReportFailure("write error", error);
-  }
+  Send(buffer, size);
 }
 
 bool OutFailed() { return failed; }
@@ -41,13 +49,7 @@ void OutWrite(const char* data, size_t size) {
     OutFlush();
     if (size > kBufferBytes) {
       // Longer than the whole buffer (a very deep path): send it directly.
-      if (!failed) {
-        int error = platform::WriteStdout(data, size);
-        if (error) {
-          failed = true;
-          ReportFailure("write error", error);
-        }
-      }
+      if (!failed) Send(data, size);
       return;
     }
   }

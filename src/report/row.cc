@@ -3,6 +3,7 @@
 #include "driver/opt.h"
 #include "report/comma.h"
 #include "report/out.h"
+#include "report/saturating.h"
 
 namespace {
 
@@ -49,9 +50,9 @@ const char* ColumnTitle(ColumnId id) {
 
 void PutUsageRow(const Layout& layout, uint32_t clsiz, const files_t& total,
                  std::string_view text, std::string_view suffix) {
-  uint64_t allocated = total.clusts * clsiz;
+  uint64_t allocated = SatMul(total.clusts, clsiz);
   const uint64_t value[kColumnCount] = {total.clusts, allocated, total.size,
-                                        allocated - total.size, total.files};
+                                        SatSub(allocated, total.size), total.files};
   PutColumns(layout, value, 0);
   OutWrite("   ");
   OutWrite(text);
@@ -60,7 +61,7 @@ void PutUsageRow(const Layout& layout, uint32_t clsiz, const files_t& total,
 }
 
 void PutFreeRow(const Layout& layout, uint32_t clsiz, uint64_t clusters, uint64_t bytes) {
-  const uint64_t value[kColumnCount] = {clusters, clusters * clsiz, bytes, 0, 0};
+  const uint64_t value[kColumnCount] = {clusters, SatMul(clusters, clsiz), bytes, 0, 0};
   PutColumns(layout, value, Bit(kGap) | Bit(kFiles));
   OutWrite("   free");
   OutChar('\n');

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "report/row.h"
 #include "walk/last_char.h"
 #include "walk/read_ahead.h"
@@ -39,6 +40,7 @@ class Walk {
   }
 
   files_t Run() {
+    ProgressDirectory(pathname_);
     Enter(&root_);
     for (;;) {
       if (OutFailed()) return files_t();  // nobody sees the rest
@@ -82,6 +84,7 @@ class Walk {
     if (entry.attrib & platform::kDirectory) {
       path_ += name;
       path_ += platform::kSeparator;
+      ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
       return Enter(&level.node->children[level.next_child++]);
     }
     if (entry.attrib & platform::kVolumeLabel) return;
@@ -91,6 +94,7 @@ class Walk {
     }
     files_t file(1, entry.size, Clusters(entry.size, clsiz_));
     level.files += file;
+    ProgressFile(entry.size);
     if (opt.f && RowsWanted()) PutUsageRow(layout_, clsiz_, file, path_, name);
   }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "report/saturating.h"
+
 struct files_t {
   uint64_t files = 0;
   uint64_t size = 0;    // bytes
@@ -12,9 +14,9 @@ struct files_t {
   files_t(uint64_t f, uint64_t s, uint64_t c) : files(f), size(s), clusts(c) {}
 
   files_t& operator+=(const files_t& a) {
-    files += a.files;
-    size += a.size;
-    clusts += a.clusts;
+    files = SatAdd(files, a.files);
+    size = SatAdd(size, a.size);
+    clusts = SatAdd(clusts, a.clusts);
     return *this;
   }
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <system_error>
 
 // Enough readers for the cores of a machine with the tree in its cache, and
 // for waiting on a network file system's latency many at a time.
@@ -16,8 +17,13 @@ size_t ReadingThreads() {
   return std::max<size_t>(16, std::thread::hardware_concurrency());
 }
 
+// Where the system grants fewer threads, the walk goes on with those it got:
+// with none, it reads every directory itself.
 ReadAhead::ReadAhead(size_t threads) {
-  for (size_t i = 1; i < threads; ++i) readers_.emplace_back(&ReadAhead::Reader, this);
+  try {
+    for (size_t i = 1; i < threads; ++i) readers_.emplace_back(&ReadAhead::Reader, this);
+  } catch (const std::system_error&) {
+  }
 }
 
 ReadAhead::~ReadAhead() {
@@ -80,7 +86,7 @@ void ReadAhead::Read(DirNode* node) {
     platform::ReadDirectory(&node->dir);
     const platform::Listing& listing = node->dir.listing;
     for (const platform::Entry& entry : listing.entries) node->subdirs += (entry.attrib & platform::kDirectory) != 0;
-    node->children.reset(new DirNode[node->subdirs]);
+    if (node->subdirs) node->children.reset(new DirNode[node->subdirs]);
     DirNode* child = node->children.get();
     for (const platform::Entry& entry : listing.entries) {
       if (!(entry.attrib & platform::kDirectory)) continue;

@@ -66,8 +66,10 @@ CASES = [
     #  and (what, errno) of each message on stderr)
     ("", "small", ("-p", "missing"), {}, 2, "", [("cannot enter directory 'missing'", errno.ENOENT)]),
     ("", "small", ("-p", "plain"), {}, 2, "", [("cannot enter directory 'plain'", errno.ENOTDIR)]),
-    ("posix", "small", ("-c4096", "missing"), {}, 2, "", [("cannot query drive of 'missing'", errno.ENOENT)]),
-    ("posix", "small", (), {"SPACE": X}, 2, "", [("cannot query drive of '%s'" % X, errno.ENAMETOOLONG)]),
+    # A start path that is no directory fails the walk, not the drive.
+    ("", "small", ("-c4096", "missing"), {}, 2, ["4096 bytes per cluster\n         0   missing\n"],
+     [("cannot read directory 'missing'", errno.ENOENT)]),
+    ("posix", "small", (), {"SPACE": X}, 2, ["         0   %s\n" % X], [("cannot read directory '%s'" % X, errno.ENAMETOOLONG)]),
     ("full", "wide", ("-f", "-c4096"), {}, 2, "", [("write error", errno.ENOSPC)]),
     ("full", "small", ("-c4096",), {}, 2, "", [("write error", errno.ENOSPC)]),
     ("full", "small", ("-?",), {}, 2, "", [("write error", errno.ENOSPC)]),

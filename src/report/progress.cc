@@ -1,0 +1,106 @@
+#include "report/progress.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "platform/platform.h"
+#include "report/saturating.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A run that ends within a second shows nothing. A longer one redraws the
+// line at most ten times a second: as often as anyone can read it, and
+// seldom enough to cost the walk nothing.
+constexpr Clock::duration kQuietTime = std::chrono::seconds(1);
+constexpr Clock::duration kRedrawTime = std::chrono::milliseconds(100);
+
+struct Progress {
+  bool on = platform::StderrTerminalWidth() > 0;
+  Clock::time_point next_draw = platform::Now() + kQuietTime;
+  uint64_t dirs = 0, files = 0, bytes = 0;
+  std::string path;
+  size_t shown = 0;  // columns the line covers on the screen; 0 when none is shown
+};
+
+Progress& State() {
+  static Progress progress;
+  return progress;
+}
+
+// Where the character that starts at `text[i]` ends, so that neither a
+// double-byte character of the path text nor a UTF-8 sequence is cut.
+size_t CharEnd(const std::string& text, size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  if (platform::IsLeadByte(c)) return std::min(i + 2, text.size());
+  ++i;
+  if (c >= 0xC0)
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+  return i;
+}
+
+// The end of `path` in at most `room` columns, after "..." when its start is
+// left out. No character takes more columns than it has bytes, so counting
+// bytes never overfills the line. Control characters would move the cursor;
+// they show as "?".
+std::string Shorten(const std::string& path, size_t room) {
+  size_t start = 0;
+  std::string shown;
+  if (path.size() > room) {
+    if (room < 4) return shown;
+    shown = "...";
+    while (path.size() - start > room - 3) start = CharEnd(path, start);
+  }
+  shown.append(path, start, std::string::npos);
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return shown;
+}
+
+// One column is left free: writing into the last one wraps some terminals.
+void Draw(Progress& p) {
+  size_t width = static_cast<size_t>(std::max(platform::StderrTerminalWidth(), 0));
+  if (width < 2) return;
+  size_t room = width - 1;
+  std::string line = std::to_string(p.dirs) + " dirs, " + std::to_string(p.files) + " files, " +
+                     std::to_string(p.bytes) + " bytes";
+  if (line.size() + 2 < room) line += ": " + Shorten(p.path, room - line.size() - 2);
+  if (line.size() < p.shown) line.append(p.shown - line.size(), ' ');  // covers the last line
+  line.resize(std::min(line.size(), room));
+  p.shown = line.size();
+  platform::WriteStderr("\r" + line);
+}
+
+void Tick(Progress& p) {
+  Clock::time_point now = platform::Now();
+  if (now < p.next_draw) return;
+  p.next_draw = now + kRedrawTime;
+  Draw(p);
+}
+
+}  // namespace
+
+void ProgressDirectory(std::string_view path) {
+  Progress& p = State();
+  if (!p.on) return;
+  ++p.dirs;
+  p.path.assign(path.data(), path.size());
+  Tick(p);
+}
+
+void ProgressFile(uint64_t size) {
+  Progress& p = State();
+  if (!p.on) return;
+  ++p.files;
+  p.bytes = SatAdd(p.bytes, size);
+  Tick(p);
+}
+
+void ProgressErase() {
+  Progress& p = State();
+  if (p.shown == 0) return;
+  platform::WriteStderr("\r" + std::string(p.shown, ' ') + "\r");
+  p.shown = 0;
+}

@@ -1,0 +1,16 @@
+// The progress line: while a long run reads its tree, a person at a terminal
+// sees on standard error how many directories, files and bytes it has read
+// and where it is. Only when standard error is a terminal, never before the
+// run has lasted a second, and never on standard output.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// The walk calls these as it starts on each directory (`path` as its row
+// names it) and after counting each file.
+void ProgressDirectory(std::string_view path);
+void ProgressFile(uint64_t size);
+// Erases the line if it is shown: before rows go to the same terminal,
+// before a message, and at the end of the walk.
+void ProgressErase();

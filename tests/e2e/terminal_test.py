@@ -1,0 +1,163 @@
+"""What a person trying the tool at a terminal meets: the help in the
+locale's character set, the name it was called by, a start path that is no
+directory, -p with an empty path, totals beyond 64 bits, and the progress
+line on standard error."""
+import fcntl
+import os
+import pty
+import re
+import select
+import shutil
+import struct
+import subprocess
+import tempfile
+import termios
+import threading
+import time
+import tty
+import unittest
+
+from harness import ON_WINE, host_path, make_file, run
+
+LARGEST = 2**64 - 1
+
+
+class TerminalTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="space-e2e-")
+        self.addCleanup(shutil.rmtree, self.root)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    @unittest.skipIf(ON_WINE or not shutil.which("localedef"), "needs POSIX locales made by localedef")
+    def test_help_in_the_locales_character_set(self):
+        raw = run(["-?"], env={"LC_ALL": "C"}).raw_stdout
+        for locale, charmap, codec in (("C.UTF-8", None, "utf-8"), ("ja_JP.eucJP", "EUC-JP", "euc_jp"),
+                                       ("ja_JP.SJIS", "SHIFT_JIS", "cp932")):
+            with self.subTest(locale=locale):
+                if charmap:
+                    subprocess.run(["localedef", "--no-warnings=ascii", "-i", "ja_JP", "-f", charmap,
+                                    self.path(locale)], check=True)
+                result = run(["-?"], env={"LC_ALL": locale, "LOCPATH": self.root})
+                self.assertEqual((result.status, result.raw_stdout), (1, raw.decode("cp932").encode(codec)))
+
+    @unittest.skipIf(ON_WINE, "Win32 names a program after its executable file")
+    def test_a_link_is_called_by_its_own_name(self):
+        link = self.path("sp")
+        os.symlink(os.environ["SPACE_EXE"], link)
+        make_file(self.path("tree", "f"), 5000)
+        self.assertEqual(run(["-?"], exe=link).stdout.splitlines()[0], "SP v1.10")
+        result = run(["-c0", self.path("tree")], exe=link, env={"sp": "-n"})
+        self.assertEqual(result.stdout.splitlines()[-2].split()[:2], ["5000", "1"])
+
+    def test_start_path_that_is_no_directory(self):
+        make_file(self.path("notes.txt"), 10)
+        for path, reason in (("notes.txt", "Not a directory"), ("missing", "No such file or directory")):
+            with self.subTest(path=path):
+                result = run(["-c4096", path], cwd=self.root)
+                self.assertEqual((result.status, result.stderr),
+                                 (2, "space: cannot read directory '%s': %s\n" % (path, reason)))
+                lines = result.stdout.splitlines()
+                self.assertEqual(lines[:2], ["4096 bytes per cluster", "%10d   %s" % (0, path)])
+                self.assertRegex(lines[2], r"\A +\d+   free\Z")
+                self.assertEqual(len(lines), 3)
+
+    def test_p_with_an_empty_path_enters_the_root(self):
+        # The root is large: its first rows are read and the run is cut short.
+        head = subprocess.Popen(["head", "-c", "4096"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        run(["-f", "-p", ""], cwd=self.root, stdout=head.stdin)
+        first_row = head.communicate()[0].decode("utf-8", "replace").replace("\\", "/").splitlines()[1]
+        path = first_row.lstrip().split("   ", 1)[1]
+        self.assertTrue(path.startswith("./") and os.path.lexists("/" + path[2:]), first_row)
+
+    @unittest.skipUnless(os.path.isdir("/dev/shm"), "needs a tmpfs, which holds sparse files of 2^63 - 1 bytes")
+    def test_totals_stop_at_the_largest_number(self):
+        size = 2**63 - 1
+        try:
+            tree = tempfile.mkdtemp(dir="/dev/shm")
+            self.addCleanup(shutil.rmtree, tree)
+            for name in "abc":
+                make_file(os.path.join(tree, "sub", name), size)
+        except OSError as error:  # other runs may have filled it
+            self.skipTest("no room on the tmpfs: %s" % error)
+        result = run(["-sbgn", "-c4096", host_path(tree)])
+        clusters = 3 * -(-size // 4096)
+        capped = [str(n) for n in (clusters, min(clusters * 4096, LARGEST), min(3 * size, LARGEST), LARGEST, 3)]
+        rows = [line.split()[:5] for line in result.stdout.splitlines()[1:3]]
+        self.assertEqual(rows, [capped, capped])  # the directory, then the total
+
+    @unittest.skipIf(ON_WINE, "bash completes on the POSIX host")
+    def test_bash_completes_the_options_of_the_help_and_directories(self):
+        os.mkdir(self.path("sub"))
+        make_file(self.path("file"))
+        synopsis = run(["-?"]).stdout.splitlines()[1]  # "  Usage: SPACE [-bCfghnpst] [-c[#.@<drive>..."
+        options = {"-" + letter for letter in re.search(r"\[-(\w+)\]", synopsis).group(1) + "k"}
+        forms = {"-c" + selector for selector in re.search(r"-c\[([^<]*)", synopsis).group(1)}
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "completion", "space.bash")
+
+        def complete(word):
+            command = 'source "$0"; COMP_WORDS=(space "$1"); COMP_CWORD=1; _space; printf "%s\\n" "${COMPREPLY[@]}"'
+            return set(subprocess.run(["bash", "-c", command, script, word], cwd=self.root, check=True,
+                                      stdout=subprocess.PIPE, text=True).stdout.split())
+        self.assertLessEqual(options | forms, complete("-"))
+        self.assertLessEqual(forms, complete("-c"))
+        self.assertEqual(complete(""), {"sub"})
+
+
+class ProgressLineTest(unittest.TestCase):
+    """Through a pseudo-terminal that is read only once the report has begun
+    and 1.5 s have passed: the rows fill the terminal and hold the walk, so
+    that it goes on after its first second."""
+
+    WIDTH = 40  # too narrow for the whole path of a directory
+    # The Win32 console draws through Wine's terminal emulation, which erases
+    # a line with "\r" and an escape sequence of its own.
+    ESCAPES = rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07"
+    ERASE = rb"\r" if ON_WINE else rb"\r +\r"
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="space-e2e-")
+        self.addCleanup(shutil.rmtree, self.root)
+        for i in range(4000):
+            make_file(os.path.join(self.root, "directory-%02d" % (i % 40), "f%04d" % i))
+
+    def run_on_terminal(self, stderr_too):
+        master, slave = pty.openpty()
+        tty.setraw(slave)
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, self.WIDTH, 0, 0))
+        chunks = []
+
+        def read_slowly():
+            select.select([master], [], [])
+            time.sleep(1.5)
+            while True:
+                try:
+                    chunks.append(os.read(master, 1 << 16))
+                except OSError:  # every writer is gone
+                    return
+
+        reader = threading.Thread(target=read_slowly)
+        reader.start()
+        result = run(["-f", "."], cwd=self.root, stdout=slave,
+                     preexec_fn=(lambda: os.dup2(slave, 2)) if stderr_too else None)
+        os.close(slave)
+        reader.join()
+        os.close(master)
+        return result, re.sub(self.ESCAPES, b"", b"".join(chunks))
+
+    def test_shown_after_a_second_and_erased_before_each_row(self):
+        report = run(["-f", "."], cwd=self.root).raw_stdout.splitlines()[:-1]  # the free row moves
+        progress = rb"(?:\r?\d+ dirs, \d+ files, \d+ bytes: \.\.\.[^\r\n]*)+" + self.ERASE
+        result, screen = self.run_on_terminal(stderr_too=True)
+        lines = re.findall(progress, screen)
+        self.assertTrue(lines)
+        self.assertLess(max(len(line.strip(b"\r ")) for line in lines), self.WIDTH)
+        self.assertEqual(re.sub(progress, b"", screen).splitlines()[:-1], report)
+
+        result, screen = self.run_on_terminal(stderr_too=False)
+        self.assertEqual((result.raw_stderr, screen.splitlines()[:-1]), (b"", report))
+
+
+if __name__ == "__main__":
+    unittest.main()

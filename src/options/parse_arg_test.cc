@@ -63,7 +63,6 @@ const Case kCases[] = {
     {nullptr, {"-b?n", "-n"}, 1, "b", 0, 0}, {"-?", {"-b"}, 1, "", 0, 0}, {nullptr, {"?"}, -1, "", 0, 0, "?"},
     // -p enters the start path, which is "." from then on.
     {nullptr, {"-p", "D:\\data"}, -1, "p", 0, 0, ".", 'D'}, {nullptr, {"sub", "-p"}, -1, "p", 0, 0, ".", 'C'},
-    {nullptr, {"-p", "z:\\x"}, -1, "p", 0, 0, ".", 'Z'},
     {nullptr, {"-p", "Q:\\x"}, 2, "p", 0, 0, "Q:\\x", 'C', "space: cannot enter directory 'Q:\\x': error 15\n"},
     {nullptr, {"-p", "D:\\gone"}, 2, "p", 0, 0, "D:\\gone", 'D', "space: cannot enter directory 'D:\\gone': error 3\n"},
 };

@@ -38,9 +38,7 @@ class Result:
 
 def host_path(path):
     """A POSIX path as the executable under test names it."""
-    if ON_WINE and os.path.isabs(path):
-        return "Z:" + path.replace("/", "\\")
-    return path.replace("/", "\\") if ON_WINE else path
+    return ("Z:" if os.path.isabs(path) else "") + path.replace("/", "\\") if ON_WINE else path
 
 
 def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE, prefix=(),

@@ -23,6 +23,7 @@ set(SPACE_PACKAGE_MAINTAINER "The space developers <space@example.org>"
     CACHE STRING "Maintainer named in the packages")
 
 set(CPACK_PACKAGE_NAME space)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the space developers")
 set(CPACK_PACKAGE_CONTACT "${SPACE_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show how much disk space a directory tree takes, in clusters")

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/test_hooks.h"
 
 class FreshRun : public ::testing::Test {
  protected:
@@ -30,28 +30,14 @@ class FreshRun : public ::testing::Test {
     return fake::Stdout();
   }
 
-  static std::string CurrentDirectory() {
-    std::string dir;
-    EXPECT_TRUE(platform::getcwd(&dir));
-    return dir;
-  }
-
-  // Applies the options of a command line that names `args` after the
-  // program, as main does; the result of ApplyOptions.
-  static int Apply(std::initializer_list<const char*> args) {
+  // Applies `args` as main does, after a program named Space.exe; the result
+  // of ApplyOptions.
+  static int Apply(const std::vector<const char*>& args) {
     std::vector<std::string> words{"C:\\TOOLS\\Space.exe"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
     return ApplyOptions(static_cast<int>(words.size()), argv.data());
-  }
-
-  // What `write` sends to standard output.
-  template <class Write>
-  static std::string Output(Write write) {
-    size_t before = Stdout().size();
-    write();
-    return Stdout().substr(before);
   }
 };

@@ -1,5 +1,6 @@
 #include "driver/opt.h"
 
+#include "options/ascii.h"
 #include "platform/platform.h"
 
 TOpt opt;
@@ -13,8 +14,6 @@ TOpt::TOpt()
 
 TOpt::~TOpt() {
   if (startpath.empty()) return;
-  unsigned char first = static_cast<unsigned char>(startpath[0]);
-  if (first >= 'a' && first <= 'z') first = static_cast<unsigned char>(first - 'a' + 'A');
-  platform::setdisk(first - 'A');
+  platform::setdisk(static_cast<unsigned char>(AsciiUpper(startpath[0])) - 'A');
   platform::chdir(startpath.c_str());
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "options/ascii.h"
+
 char** av = nullptr;
 
 namespace {
@@ -21,8 +23,7 @@ const char* cmdname() {
   static std::string name;
   if (name.empty() && av && av[0]) {
     name = BaseName(av[0]);
-    for (char& ch : name)
-      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    for (char& ch : name) ch = AsciiUpper(ch);
   }
   return name.c_str();
 }

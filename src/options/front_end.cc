@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/opt.h"
+#include "options/ascii.h"
 #include "options/cmdname.h"
 #include "options/parse_arg.h"
 #include "platform/platform.h"
@@ -16,18 +17,11 @@ std::vector<std::string> arguments;
 std::vector<char*> argument_vector;
 std::string environment_options;
 
-bool NamesDrive(const char* path) {
-  char ch = path[0];
-  return ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) && path[1] == ':';
-}
-
 // Enters the start path, making its drive current where it names one; from
 // then on the start path is ".".
 int EnterStartPath() {
   if (NamesDrive(opt.pathname)) {
-    char letter = opt.pathname[0];
-    if (letter >= 'a') letter = static_cast<char>(letter - 'a' + 'A');
-    platform::setdisk(letter - 'A');
+    platform::setdisk(AsciiUpper(opt.pathname[0]) - 'A');
     opt.drive = static_cast<unsigned>(platform::getdisk() + 'A');
   }
   // An empty start path names the root directory, as it does without -p.

@@ -4,15 +4,12 @@
 #include <cstring>
 
 #include "driver/opt.h"
+#include "options/ascii.h"
 #include "options/usage.h"
 #include "platform/platform.h"
 #include "report/saturating.h"
 
 namespace {
-
-bool IsAsciiLetter(char ch) { return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'); }
-
-char AsciiUpper(char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch; }
 
 int DigitValue(char ch) {
   if (ch >= '0' && ch <= '9') return ch - '0';
@@ -115,7 +112,7 @@ int ParseArg(const char* arg) {
     }
   } else {
     opt.pathname = arg;
-    if (IsAsciiLetter(arg[0]) && arg[1] == ':') opt.drive = static_cast<unsigned char>(AsciiUpper(arg[0]));
+    if (NamesDrive(arg)) opt.drive = static_cast<unsigned char>(AsciiUpper(arg[0]));
   }
   // An explicit size 0 gives way to the drive's own when the allocated or the
   // gap column is asked for: both need clusters.

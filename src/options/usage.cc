@@ -53,7 +53,7 @@ const char* const kOptionLines[] = {
 
 std::string UsageText() {
   std::string name = cmdname();
-  std::string text = name + " v1.10\n";
+  std::string text = name + " v" SPACE_VERSION "\n";
   text += "  Usage: " + name + " [-bCfghnpst] [-c[#.@<drive><size>]] [<pathname>]\n";
   text += "  Options:\n";
   for (const char* line : kOptionLines) text += line;

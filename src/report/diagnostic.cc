@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "report/out.h"
 #include "report/progress.h"
+#include "report/test_hooks.h"
 
 namespace {
 bool failed = false;

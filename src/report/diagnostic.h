@@ -7,6 +7,3 @@
 // `error` is a platform error code, described by the system.
 void ReportFailure(const std::string& what, int error);
 bool AnyFailure();
-// Forgets the failures reported so far, for a process that makes more than
-// one report (the unit tests).
-void ForgetFailures();

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/progress.h"
+#include "report/test_hooks.h"
 
 namespace {
 

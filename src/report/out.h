@@ -15,6 +15,3 @@ void putnchar(int c, int n);
 // stream drops everything and OutFailed() is true.
 void OutFlush();
 bool OutFailed();
-// Drops what is buffered and forgets a failed write, for a process that
-// makes more than one report (the unit tests).
-void OutReset();

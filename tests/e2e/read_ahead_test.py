@@ -8,15 +8,12 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, SPACE_WINE, host_path, make_file, remove_tree
-
-UNPRIVILEGED = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
-CAN_DROP_PRIVILEGES = not ON_WINE and os.geteuid() == 0 and shutil.which("setpriv")
+from harness import (CAN_DROP_PRIVILEGES, ON_WINE, SPACE_EXE, SPACE_WINE, UNPRIVILEGED, environment, host_path,
+                     make_file, remove_tree)
 
 
 def space(args, threads, prefix=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs):
-    env = {k: v for k, v in os.environ.items() if k.upper() != "SPACE"}
-    env["SPACE_THREADS"] = str(threads)
+    env = environment(SPACE_THREADS=str(threads))
     command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [SPACE_EXE] + list(args)
     return subprocess.Popen(command, env=env, stdout=stdout, stderr=stderr, **kwargs)
 

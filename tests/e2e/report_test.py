@@ -1,0 +1,75 @@
+"""The whole report on generated trees, through a list of option sets: every
+line as the model in harness.report gives it, in the order of the walk."""
+import os
+import tempfile
+import unittest
+
+from harness import ON_WINE, check_report, free_bytes, host_path, make_file, normalise, remove_tree, run
+
+GIB = 1 << 30
+TREES = {
+    "plain": {"top.txt": 5000, ".hidden": 4097, "a/one": 4096, "a/b/two": 1, "a/b/c/three": 0,
+              "a/b/c/.dot/four": 9000, "z/five": 100, "a dir/x y.txt": 100, " lead/trail ": 1, "-b": 5000},
+    "large": {"four": 4 * GIB, "over4": 4 * GIB + 100, "sub/five": 5 * GIB},
+}
+# Bytes that no Win32 name holds, and symbolic links, which count as files of
+# their own size and are never followed.
+POSIX_NAMES = {b"back\\slash/f\\g": 100, b"c:x/h:i": 5000, b"new\nline": 3, b"bad\xff\xfeutf8\xc3(": 4,
+               b"\x01\x1b[31m/" + b"n" * 255: 6}
+LINKS = {"loop": "loop", "to_a": "a", "dangling": "missing", "a/b/up": ".."}
+FS = "the file system's"
+ROOT = "the tree's absolute path"
+
+OPTION_SETS = [
+    # (arguments, environment, the option letters then on, counting cluster size)
+    ((), {}, "", FS), (("-bn", "-c4096"), {}, "bn", 4096), (("-fsbgnC", "-c4096"), {}, "fsbgnC", 4096),
+    # Clusters of 4295 bytes or more narrow the clusters column.
+    (("-hfsbgn", "-c8192"), {}, "hfsbgn", 8192), (("-hnC", "-c4295"), {}, "hnC", 4295),
+    (("-hbnC", "-c4294"), {}, "hbnC", 4294), (("-fsbg", "-c3"), {}, "fsbg", 3),
+    (("-sbg", "-c4294967295"), {}, "sbg", 4294967295),
+    (("-tfbn", "-c4096"), {}, "tfbn", 4096), (("-tbn", "-c4096"), {}, "tbn", 4096),
+    # Bytes, unless allocated or gap want clusters.
+    (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-ca",), {}, "", 0),
+    (("-c@", "-b"), {}, "b", FS), (("-c4096", "-c#"), {}, "", FS), (("-c8192", "-k"), {}, "", 1024),
+    # The variable named after the program, in any case, comes first.
+    (("-b", "-c4096"), {"Space": "-bn"}, "n", 4096), ((), {"space": "-fc0x1000"}, "f", 4096),
+    # Rows named after the start path as typed, or "." after -p.
+    (("-fb", "-c4096", "a/"), {}, "fb", 4096), (("-b", "-c4096", "./a"), {}, "b", 4096),
+    (("-pfb", "-c4096", "a"), {}, "pfb", 4096), (("-f", "-c4096", ROOT), {}, "f", 4096),
+]
+
+
+class ReportTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="space-e2e-")
+        cls.addClassCleanup(remove_tree, cls.root)
+        for tree, files in TREES.items():
+            for name, size in files.items():
+                make_file(os.path.join(cls.root, tree, name), size)
+            os.makedirs(os.path.join(cls.root, tree, "a", "empty"))
+        if not ON_WINE:
+            for name, size in POSIX_NAMES.items():
+                make_file(os.path.join(os.fsencode(cls.root), b"plain", name), size)
+            for link, target in LINKS.items():
+                os.symlink(target, os.path.join(cls.root, "plain", link))
+
+    def check(self, cwd, args, env, flags, cluster_size):
+        cluster_size = os.statvfs(cwd).f_frsize if cluster_size == FS else cluster_size
+        args = [cwd if arg == ROOT else arg for arg in args]
+        start = args[-1] if args and not args[-1].startswith("-") else "."
+        free = free_bytes(cwd)
+        result = run([host_path(arg) for arg in args], cwd=cwd, env=env)
+        self.assertEqual((result.status, result.stderr), (0, ""))
+        printed = "." if "p" in flags else normalise(host_path(start).encode())
+        check_report(self, result, os.path.join(cwd, start), printed, flags, cluster_size, free)
+
+    def test_option_sets_on_each_tree(self):
+        for tree in TREES:
+            for args, env, flags, cluster_size in OPTION_SETS:
+                with self.subTest(tree=tree, args=args, env=env):
+                    self.check(os.path.join(self.root, tree), args, env, flags, cluster_size)
+
+
+if __name__ == "__main__":
+    unittest.main()

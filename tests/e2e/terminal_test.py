@@ -48,6 +48,9 @@ class TerminalTest(unittest.TestCase):
         os.symlink(os.environ["SPACE_EXE"], link)
         make_file(self.path("tree", "f"), 5000)
         self.assertEqual(run(["-?"], exe=link).stdout.splitlines()[0], "SP v1.10")
+        # Without a name to go by, the executable file's own.
+        nameless = subprocess.run(["", "-?"], executable=os.environ["SPACE_EXE"], stdout=subprocess.PIPE)
+        self.assertEqual(nameless.stdout.splitlines()[0], b"SPACE v1.10")
         result = run(["-c0", self.path("tree")], exe=link, env={"sp": "-n"})
         self.assertEqual(result.stdout.splitlines()[-2].split()[:2], ["5000", "1"])
 

@@ -17,12 +17,20 @@ size_t ReadingThreads() {
   return std::max<size_t>(16, std::thread::hardware_concurrency());
 }
 
+// Readers start as work for them appears, so that a small tree is done
+// before most of them would have started.
+ReadAhead::ReadAhead(size_t threads) : max_readers_(threads - 1) { readers_.reserve(max_readers_); }
+
 // Where the system grants fewer threads, the walk goes on with those it got:
-// with none, it reads every directory itself.
-ReadAhead::ReadAhead(size_t threads) {
-  try {
-    for (size_t i = 1; i < threads; ++i) readers_.emplace_back(&ReadAhead::Reader, this);
-  } catch (const std::system_error&) {
+// with none, it reads every directory itself. Never after the stop, when
+// the readers are being joined.
+void ReadAhead::StartReaders(size_t wanted) {
+  for (; wanted > 0 && readers_.size() < max_readers_ && !stop_; --wanted) {
+    try {
+      readers_.emplace_back(&ReadAhead::Reader, this);
+    } catch (const std::system_error&) {
+      max_readers_ = readers_.size();
+    }
   }
 }
 
@@ -103,10 +111,12 @@ void ReadAhead::Read(DirNode* node) {
 // The children go on top of the pending directories, the first on top: the
 // walk needs them before anything that was pending already.
 void ReadAhead::Publish(DirNode* node) {
-  if (!readers_.empty() && !node->out_of_memory) {
+  if (max_readers_ > 0 && !node->out_of_memory) {
     try {
       for (size_t i = node->subdirs; i-- > 0;) pending_.push_back(&node->children[i]);
-      for (size_t i = std::min(node->subdirs, idle_); i > 0; --i) work_.notify_one();
+      size_t woken = std::min(node->subdirs, idle_);
+      for (size_t i = woken; i > 0; --i) work_.notify_one();
+      StartReaders(node->subdirs - woken);
     } catch (const std::bad_alloc&) {
       node->out_of_memory = true;
     }

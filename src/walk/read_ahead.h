@@ -43,7 +43,7 @@ constexpr size_t kMaxThreads = 256;
 
 class ReadAhead {
  public:
-  // Starts `threads` - 1 readers beside the calling thread.
+  // Reads with up to `threads` - 1 readers beside the calling thread.
   explicit ReadAhead(size_t threads);
   // Stops the readers after the directory each is reading.
   ~ReadAhead();
@@ -58,6 +58,7 @@ class ReadAhead {
 
  private:
   void Reader();
+  void StartReaders(size_t wanted);
   void Read(DirNode* node);
   void Publish(DirNode* node);
 
@@ -68,5 +69,6 @@ class ReadAhead {
   size_t ahead_bytes_ = 0;
   size_t idle_ = 0;  // readers waiting for work
   bool stop_ = false;
+  size_t max_readers_;
   std::vector<std::thread> readers_;
 };

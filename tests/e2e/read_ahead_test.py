@@ -185,9 +185,11 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
     def test_memory_running_out_while_reading_ends_the_run_with_status_3(self):
         root = tempfile.mkdtemp(prefix="space-oom-")
         self.addCleanup(remove_tree, root)
-        for i in range(30000):
-            make_file(os.path.join(root, "n%0200d" % i))
-        tool = space(["-c0", root], 16, prefix=("prlimit", "--as=60000000"))
+        # The listing of `sub` alone needs more than the whole process may have.
+        os.mkdir(os.path.join(root, "sub"))
+        for i in range(60000):
+            make_file(os.path.join(root, "sub", "n%0250d" % i))
+        tool = space(["-c0", root], 16, prefix=("prlimit", "--as=25000000"))
         self.addCleanup(tool.kill)
         out, err = tool.communicate(timeout=60)
         self.assertEqual((tool.returncode, err), (3, b"space: out of memory: Abnormal program termination\n"))

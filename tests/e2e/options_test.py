@@ -3,6 +3,7 @@ as the terminal gets them, and the option variable named after whatever the
 executable is called."""
 import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 
@@ -43,19 +44,28 @@ class HelpTest(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="space-e2e-")
         self.addCleanup(remove_tree, self.root)
 
-    def test_help_ends_the_run_with_status_1(self):
+    def test_help_ends_the_run_with_status_1_in_the_locales_character_set(self):
         # The Win32 build writes code page 932 whatever the locale.
-        utf8 = "cp932" if ON_WINE else "utf-8"
-        for args, env, encoding in ((("-b?", "-p", "missing"), {"LC_ALL": "C"}, "cp932"),
-                                    (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, utf8)):
+        cases = [(("-b?", "-p", "missing"), {"LC_ALL": "C"}, "cp932"),
+                 (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, "cp932" if ON_WINE else "utf-8")]
+        if not ON_WINE and shutil.which("localedef"):
+            for locale, charmap, encoding in (("ja_JP.eucJP", "EUC-JP", "euc_jp"), ("ja_JP.SJIS", "SHIFT_JIS", "cp932")):
+                subprocess.run(["localedef", "--no-warnings=ascii", "-i", "ja_JP", "-f", charmap,
+                                os.path.join(self.root, locale)], check=True)
+                cases.append((("-?",), {"LC_ALL": locale, "LOCPATH": self.root}, encoding))
+        for args, env, encoding in cases:
             with self.subTest(args=args, env=env):
                 result = run(args, cwd=self.root, env=env)
                 self.assertEqual((result.status, result.raw_stdout, result.stderr),
                                  (1, help_bytes(encoding=encoding), ""))
 
-    def test_variable_and_help_are_named_after_the_executable(self):
+    def test_variable_and_help_are_named_after_the_name_it_is_called_by(self):
+        # On POSIX a link is called by its own name; without a name, the executable's.
         tool = os.path.join(self.root, "Mytool.exe" if ON_WINE else "Mytool")
-        shutil.copy(SPACE_EXE, tool)
+        (shutil.copy if ON_WINE else os.symlink)(SPACE_EXE, tool)
+        if not ON_WINE:
+            nameless = subprocess.run(["", "-?"], executable=SPACE_EXE, stdout=subprocess.PIPE, env={"LC_ALL": "C"})
+            self.assertEqual(nameless.stdout, help_bytes())
         make_file(os.path.join(self.root, "sub", "f"), 5000)
         result = run(["-c4096"], cwd=os.path.join(self.root, "sub"), exe=tool, env={"MYTOOL": "-b", "SPACE": "-n"})
         self.assertEqual(result.stdout.splitlines()[1], "         2       5000   .")

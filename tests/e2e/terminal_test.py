@@ -1,5 +1,4 @@
-"""What a person trying the tool at a terminal meets: the help in the
-locale's character set, the name it was called by, a start path that is no
+"""What a person trying the tool at a terminal meets: a start path that is no
 directory, -p with an empty path, totals beyond 64 bits, and the progress
 line on standard error."""
 import fcntl
@@ -29,30 +28,6 @@ class TerminalTest(unittest.TestCase):
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
-
-    @unittest.skipIf(ON_WINE or not shutil.which("localedef"), "needs POSIX locales made by localedef")
-    def test_help_in_the_locales_character_set(self):
-        raw = run(["-?"], env={"LC_ALL": "C"}).raw_stdout
-        for locale, charmap, codec in (("C.UTF-8", None, "utf-8"), ("ja_JP.eucJP", "EUC-JP", "euc_jp"),
-                                       ("ja_JP.SJIS", "SHIFT_JIS", "cp932")):
-            with self.subTest(locale=locale):
-                if charmap:
-                    subprocess.run(["localedef", "--no-warnings=ascii", "-i", "ja_JP", "-f", charmap,
-                                    self.path(locale)], check=True)
-                result = run(["-?"], env={"LC_ALL": locale, "LOCPATH": self.root})
-                self.assertEqual((result.status, result.raw_stdout), (1, raw.decode("cp932").encode(codec)))
-
-    @unittest.skipIf(ON_WINE, "Win32 names a program after its executable file")
-    def test_a_link_is_called_by_its_own_name(self):
-        link = self.path("sp")
-        os.symlink(os.environ["SPACE_EXE"], link)
-        make_file(self.path("tree", "f"), 5000)
-        self.assertEqual(run(["-?"], exe=link).stdout.splitlines()[0], "SP v1.10")
-        # Without a name to go by, the executable file's own.
-        nameless = subprocess.run(["", "-?"], executable=os.environ["SPACE_EXE"], stdout=subprocess.PIPE)
-        self.assertEqual(nameless.stdout.splitlines()[0], b"SPACE v1.10")
-        result = run(["-c0", self.path("tree")], exe=link, env={"sp": "-n"})
-        self.assertEqual(result.stdout.splitlines()[-2].split()[:2], ["5000", "1"])
 
     def test_start_path_that_is_no_directory(self):
         make_file(self.path("notes.txt"), 10)

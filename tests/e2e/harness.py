@@ -14,10 +14,11 @@ ON_WINE = bool(SPACE_WINE)
 with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as cmake:
     VERSION = re.search(r"project\(space VERSION ([\d.]+)", cmake.read()).group(1)
 SEP = "\\" if ON_WINE else "/"
-# Runs the tool as nobody, for the trees whose permissions a test takes away.
+# Runs the tool as nobody, for the trees whose permissions a test takes away;
+# where nobody may run it (a build in a private directory is out of reach).
 UNPRIVILEGED = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 CAN_DROP_PRIVILEGES = not ON_WINE and hasattr(os, "geteuid") and os.geteuid() == 0 and bool(
-    shutil.which("setpriv"))
+    shutil.which("setpriv")) and subprocess.run(UNPRIVILEGED + ("test", "-x", SPACE_EXE)).returncode == 0
 
 
 def environment(**extra):

@@ -41,11 +41,7 @@ int Measure() {
     header();
     headerLine();
   }
-  files_t files;
-  if (int error = platform::CheckDirectory(start))
-    ReportFailure("cannot read directory '" + std::string(opt.pathname) + "'", error);
-  else
-    files = DirTree(opt.pathname, opt.c);
+  files_t files = DirTree(opt.pathname, opt.c);
   ProgressErase();
 
   Layout layout = RowLayout(opt.c);

@@ -1,7 +1,9 @@
 // Whole runs on the fake platform, for what real trees cannot script: drive
-// letters and their failures, free space beyond 32 bits, and standard output
-// that fails part way or gets rows longer than its buffer.
+// letters and their failures, free space beyond 32 bits, standard output
+// that fails part way or gets rows longer than its buffer, and entries with
+// attributes or failures of their own.
 #include "driver/measure.h"
+#include "walk/dir_tree.h"
 
 #include <functional>
 #include <string>
@@ -12,6 +14,7 @@ namespace {
 
 using fake::Dir;
 using fake::File;
+using fake::Subdir;
 
 const std::string kLong(70000, 'x');  // a name longer than the output buffer
 
@@ -51,7 +54,44 @@ const Case kCases[] = {
        for (int i = 0; i < 5000; ++i) Dir(".\\src\\").entries.push_back(File("file" + std::to_string(i), 1));
        fake::FailStdoutAfter(30, fake::kDiskFull);
      }, {"-f"}, 2, "4096 bytes per cluster\n       ", "space: write error: error 112\n"},
+    {"labels skipped, hidden and system counted, directory bit wins",
+     [] {
+       Dir(".\\").entries = {Subdir("."), Subdir(".."), File("DISK1", 0, platform::kVolumeLabel),
+                             File("h", 100, platform::kHidden), File("s", 200, platform::kSystem),
+                             File("odd", 0, platform::kDirectory | platform::kVolumeLabel)};
+       Dir(".\\odd\\").entries = {File("..x", 7)};
+     },
+     {"-f", "-c0"}, 0,
+     "       100   .\\h\n       200   .\\s\n         7   .\\odd\\..x\n         7   .\\odd\\\n"
+     "       307   .\n   4096000   free\n"},
+    {"unreadable file, unreadable directory",
+     [] {
+       fake::Item locked = File("locked", 99);
+       locked.error = fake::kAccessDenied;
+       Dir(".\\").entries = {Subdir("secret"), locked, File("b", 2)};
+       Dir(".\\secret\\").open_error = fake::kAccessDenied;
+     },
+     {"-f", "-c0"}, 2, "         0   .\\secret\\\n         2   .\\b\n         2   .\n   4096000   free\n",
+     "space: cannot read directory '.\\secret': error 5\nspace: cannot read file '.\\locked': error 5\n"},
+    {"reading fails part way, below and at the start",
+     [] {
+       Dir("C:\\").entries = {Subdir("sub"), File("after", 1000), File("never", 8)};
+       Dir("C:\\").read_fails_after = 2;
+       Dir("C:\\").read_error = 1117;
+       Dir("C:\\sub\\").entries = {File("a", 1), File("b", 2), File("never", 4)};
+       Dir("C:\\sub\\").read_fails_after = 2;
+       Dir("C:\\sub\\").read_error = 1117;
+     },
+     {"-c0", "C:\\"}, 2, "         3   C:\\sub\n      1003   C:\\\n   4096000   free\n",
+     "space: cannot read directory 'C:\\sub': error 1117\nspace: cannot read directory 'C:\\': error 1117\n"},
 };
+
+TEST(StartDirectoryTest, AppendsABackslashUnlessThePathEndsADirectoryPrefix) {
+  for (auto [typed, walked] : {std::pair{".", ".\\"}, {"", "\\"}, {"C:", "C:"}, {"C:\\", "C:\\"},
+                               {"work/", "work/"}, {"dir\\\x95\x5c", "dir\\\x95\x5c\\"},
+                               {"\x95\x5c\\", "\x95\x5c\\"}, {"\x95", "\x95\\"}})
+    EXPECT_EQ(StartDirectory(typed), walked) << typed;
+}
 
 class MeasureTest : public FreshRun {};
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "options/ascii.h"
 #include "platform/platform.h"
 
 namespace fake {
@@ -31,15 +32,8 @@ State& state() {
   return s;
 }
 
-char Upper(char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch; }
-
-bool NamesDrive(const std::string& path) {
-  char letter = Upper(path[0]);
-  return letter >= 'A' && letter <= 'Z' && path.size() >= 2 && path[1] == ':';
-}
-
 Drive* FindDrive(char letter) {
-  auto found = state().drives.find(Upper(letter));
+  auto found = state().drives.find(AsciiUpper(letter));
   return found == state().drives.end() ? nullptr : &found->second;
 }
 
@@ -59,10 +53,6 @@ Drive& DriveAt(char letter) {
   return drive;
 }
 
-void SetCurrentDrive(char letter) {
-  DriveAt(letter);
-  state().current = letter;
-}
 Directory& Dir(const std::string& path) { return state().dirs[path]; }
 void FailChdir(const std::string& path, int error) { state().chdir_errors[path] = error; }
 void SetEnv(const std::string& name, const std::string& value) { state().env.emplace_back(name, value); }
@@ -151,8 +141,8 @@ int chdir(const char* path) {
   if (failure != s.chdir_errors.end()) return failure->second;
   std::string rest = path;
   char letter = s.current;
-  if (fake::NamesDrive(rest)) {
-    letter = fake::Upper(rest[0]);
+  if (NamesDrive(path)) {
+    letter = AsciiUpper(rest[0]);
     rest.erase(0, 2);
   }
   fake::Drive* drive = fake::FindDrive(letter);
@@ -168,7 +158,7 @@ int chdir(const char* path) {
 bool GetEnv(const char* name, std::string* value) {
   for (const auto& [key, text] : fake::state().env) {
     bool same = key.size() == strlen(name);
-    for (size_t i = 0; same && i < key.size(); ++i) same = fake::Upper(key[i]) == fake::Upper(name[i]);
+    for (size_t i = 0; same && i < key.size(); ++i) same = AsciiUpper(key[i]) == AsciiUpper(name[i]);
     if (same) {
       *value = text;
       return true;
@@ -206,7 +196,5 @@ bool StdoutSharesStderrTerminal() { return false; }
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
-// The walk finds out when it opens the directory.
-int CheckDirectory(const std::string&) { return 0; }
 
 }  // namespace platform

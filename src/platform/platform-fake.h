@@ -55,8 +55,6 @@ void Reset();
 // The drive with `letter` (upper case), made with the defaults above and its
 // root as current directory when it does not exist yet.
 Drive& DriveAt(char letter);
-// Makes the drive with `letter` current, making it first if need be.
-void SetCurrentDrive(char letter);
 // The directory that the walk opens as `path`, e.g. ".\" or ".\src\".
 // Unknown paths cannot be opened.
 Directory& Dir(const std::string& path);

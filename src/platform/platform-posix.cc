@@ -490,10 +490,5 @@ bool StdoutSharesStderrTerminal() {
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
-int CheckDirectory(const std::string& dir) {
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0) return errno;
-  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
 
 }  // namespace platform

@@ -194,11 +194,25 @@ int ReadEntries(std::wstring pattern, Listing* listing) {
   return error;
 }
 
+// A file where a directory was named is no directory, whatever error the
+// search gives for it. The file itself is asked, without the backslash that
+// ends `path`.
+bool IsFile(std::wstring path) {
+  path.pop_back();
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
 void ReadDirectory(Dir* dir) {
   std::wstring path;
-  dir->listing.error = FullPath(dir, &path) ? ReadEntries(path + L'*', &dir->listing) : LastError();
+  if (!FullPath(dir, &path)) {
+    dir->listing.error = LastError();
+    return;
+  }
+  int error = ReadEntries(path + L'*', &dir->listing);
+  dir->listing.error = error && IsFile(path) ? ERROR_DIRECTORY : error;
 }
 
 void ForgetDirectory(Dir*) {}
@@ -430,15 +444,5 @@ bool StdoutSharesStderrTerminal() {
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
-// The directory itself is asked, without the backslash that ends `dir`,
-// except at a drive's root, which needs it.
-int CheckDirectory(const std::string& dir) {
-  std::wstring path;
-  if (!LongDirectoryPath(Widen(dir), &path)) return LastError();
-  if (path.size() > 7 && path[path.size() - 2] != L':') path.pop_back();
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
-  return attributes & FILE_ATTRIBUTE_DIRECTORY ? 0 : ERROR_DIRECTORY;
-}
 
 }  // namespace platform

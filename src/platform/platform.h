@@ -136,9 +136,5 @@ bool StdoutSharesStderrTerminal();
 // The time on a clock that only moves forward.
 std::chrono::steady_clock::time_point Now();
 
-// 0 when the start directory `dir` (ending in a separator) is a directory,
-// following a symbolic link; else the error that says why it is none: no
-// such file or directory, or not a directory.
-int CheckDirectory(const std::string& dir);
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 // The operating-system services that the rest of the tool uses. Each
-// platform implements this header in one source file; the tests link a
-// fake that serves scripted trees and drive figures.
+// platform implements this header in one source file.
 #pragma once
 
 #include <chrono>

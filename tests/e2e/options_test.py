@@ -1,5 +1,5 @@
-"""What the parser table of the unit tests cannot show: the help's bytes
-as the terminal gets them, and the option variable named after whatever the
+"""What the option sets of the report table cannot show: the help's bytes as
+the terminal gets them, and the option variable named after whatever the
 executable is called."""
 import os
 import shutil

@@ -20,22 +20,36 @@ LINKS = {"loop": "loop", "to_a": "a", "dangling": "missing", "a/b/up": ".."}
 FS = "the file system's"
 ROOT = "the tree's absolute path"
 
+KMAX = 4294967295
 OPTION_SETS = [
     # (arguments, environment, the option letters then on, counting cluster size)
     ((), {}, "", FS), (("-bn", "-c4096"), {}, "bn", 4096), (("-fsbgnC", "-c4096"), {}, "fsbgnC", 4096),
     # Clusters of 4295 bytes or more narrow the clusters column.
     (("-hfsbgn", "-c8192"), {}, "hfsbgn", 8192), (("-hnC", "-c4295"), {}, "hnC", 4295),
     (("-hbnC", "-c4294"), {}, "hbnC", 4294), (("-fsbg", "-c3"), {}, "fsbg", 3),
-    (("-sbg", "-c4294967295"), {}, "sbg", 4294967295),
-    (("-tfbn", "-c4096"), {}, "tfbn", 4096), (("-tbn", "-c4096"), {}, "tbn", 4096),
-    # Bytes, unless allocated or gap want clusters.
-    (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-ca",), {}, "", 0),
-    (("-c@", "-b"), {}, "b", FS), (("-c4096", "-c#"), {}, "", FS), (("-c8192", "-k"), {}, "", 1024),
-    # The variable named after the program, in any case, comes first.
+    (("-sbg", "-c4294967295"), {}, "sbg", KMAX), (("-tfbn", "-c4096"), {}, "tfbn", 4096), (("-tbn", "-c4096"), {}, "tbn", 4096),
+    # Letters toggle across arguments; other bytes of an option are passed over.
+    (("-bb", "-n", "-b-s-t", "-b"), {}, "nst", FS), (("-xyzB9", "- \t", "-", "-hX"), {}, "h", FS), (("-s a",), {}, "s", FS),
+    # Bytes, unless allocated or gap want clusters, which an explicit 0 gives
+    # way to as its argument ends.
+    (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-c0s",), {}, "s", FS), (("-gc0",), {}, "g", FS),
+    (("-c0ss",), {}, "", 0), (("-c512s",), {}, "s", 512), (("-c0", "-s", "-s"), {}, "", FS),
+    # The current drive; a letter naming no drive counts bytes; -c# the start path's; -k is -c1024.
+    (("-c@", "-b"), {}, "b", FS), (("-c.",), {}, "", FS), (("-cQ",), {}, "", 0), (("-cqn",), {}, "n", 0),
+    (("-c4096", "-c#"), {}, "", FS), (("-c#s",), {}, "s", FS), (("-c8192", "-k"), {}, "", 1024), (("-kk",), {}, "", 1024),
+    (("-c512k",), {}, "", 1024), (("-kc512",), {}, "", 512),
+    # Sizes as a 32-bit strtoul of base 0 reads them: without digits 0, and the letters go on after them.
+    (("-c0x1000",), {}, "", 4096), (("-c0X1000",), {}, "", 4096), (("-c0xb",), {}, "", 11), (("-c0x200b",), {}, "", 8203),
+    (("-c0x",), {}, "", 0), (("-c010",), {}, "", 8), (("-c08192",), {}, "", 0), (("-c12ab",), {}, "b", 12),
+    (("-c+12",), {}, "", 12), (("-c-1",), {}, "", KMAX), (("-c\t 512n",), {}, "n", 512), (("-c-4096",), {}, "", KMAX - 4095),
+    (("-c-0x10",), {}, "", KMAX - 15), (("-c4294967296",), {}, "", KMAX), (("-c-99999999999",), {}, "", KMAX),
+    (("-c",), {}, "", 0), (("-c-b",), {}, "b", 0), (("-c+n",), {}, "n", 0), (("-c b",), {}, "b", 0),
+    # The variable named after the program, in any case, comes first, as one argument.
     (("-b", "-c4096"), {"Space": "-bn"}, "n", 4096), ((), {"space": "-fc0x1000"}, "f", 4096),
-    # Rows named after the start path as typed, or "." after -p.
-    (("-fb", "-c4096", "a/"), {}, "fb", 4096), (("-b", "-c4096", "./a"), {}, "b", 4096),
-    (("-pfb", "-c4096", "a"), {}, "pfb", 4096), (("-f", "-c4096", ROOT), {}, "f", 4096),
+    ((), {"SPACE": "-c 512"}, "", 512), (("-b",), {"SPACE": "a"}, "b", FS),
+    # Rows named after the last start path as typed, or "." after -p.
+    (("-fb", "-c4096", "z", "a/"), {}, "fb", 4096), (("-b", "-c4096", "./a"), {}, "b", 4096),
+    (("-pfb", "-c4096", "a"), {}, "pfb", 4096), (("a", "-pb"), {}, "pb", FS), (("-f", "-c4096", ROOT), {}, "f", 4096),
 ]
 
 
@@ -57,7 +71,8 @@ class ReportTest(unittest.TestCase):
     def check(self, cwd, args, env, flags, cluster_size):
         cluster_size = os.statvfs(cwd).f_frsize if cluster_size == FS else cluster_size
         args = [cwd if arg == ROOT else arg for arg in args]
-        start = args[-1] if args and not args[-1].startswith("-") else "."
+        paths = [word for word in [env[k] for k in env if k.upper() == "SPACE"] + args if not word.startswith("-")]
+        start = paths[-1] if paths else "."
         free = free_bytes(cwd)
         result = run([host_path(arg) for arg in args], cwd=cwd, env=env)
         self.assertEqual((result.status, result.stderr), (0, ""))

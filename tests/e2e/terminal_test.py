@@ -1,6 +1,6 @@
-"""What a person trying the tool at a terminal meets: a start path that is no
-directory, -p with an empty path, totals beyond 64 bits, and the progress
-line on standard error."""
+"""What a person trying the tool at a terminal meets: -p with an empty path,
+totals beyond 64 bits, completion in bash, and the progress line on standard
+error."""
 import fcntl
 import os
 import pty
@@ -28,18 +28,6 @@ class TerminalTest(unittest.TestCase):
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
-
-    def test_start_path_that_is_no_directory(self):
-        make_file(self.path("notes.txt"), 10)
-        for path, reason in (("notes.txt", "Not a directory"), ("missing", "No such file or directory")):
-            with self.subTest(path=path):
-                result = run(["-c4096", path], cwd=self.root)
-                self.assertEqual((result.status, result.stderr),
-                                 (2, "space: cannot read directory '%s': %s\n" % (path, reason)))
-                lines = result.stdout.splitlines()
-                self.assertEqual(lines[:2], ["4096 bytes per cluster", "%10d   %s" % (0, path)])
-                self.assertRegex(lines[2], r"\A +\d+   free\Z")
-                self.assertEqual(len(lines), 3)
 
     def test_p_with_an_empty_path_enters_the_root(self):
         # The root is large: its first rows are read and the run is cut short.

@@ -71,13 +71,16 @@ class Win32Test(unittest.TestCase):
                 self.assertEqual((result.status, result.raw_stderr), (0, b""))
                 self.assertEqual(result.raw_stdout[:len(expected)], expected)
                 self.assertRegex(result.raw_stdout[len(expected):], rb"\A *\d+ +\d+ {10}free\r\n\Z")
-        # Neither a wildcard nor a quote inside an argument is taken apart; the
-        # reason is the system's text, on one line.
-        for argument in ("*", 'x"y', "missing"):
-            result = run(["-c0", argument], cwd=self.root)
+        # Neither a wildcard nor a quote inside an argument is taken apart; a
+        # drive without a disk; the reason is the system's text, on one line.
+        nowhere = spare_drive("QRSTUVWX") + ":\\x"
+        for args, what in ((["*"], "cannot read directory"), (['x"y'], "cannot read directory"),
+                           (["missing"], "cannot read directory"), ([nowhere], "cannot query drive of"),
+                           (["-p", nowhere], "cannot enter directory")):
+            result = run(["-c0"] + args, cwd=self.root)
             self.assertEqual(result.status, 2)
-            self.assertRegex(result.raw_stderr, rb"\Aspace: cannot read directory '%s': [^\r\n]*[^.\r\n]\r\n\Z"
-                             % re.escape(argument.encode()))
+            self.assertRegex(result.raw_stderr, rb"\Aspace: %s '%s': [^\r\n]*[^.\r\n]\r\n\Z"
+                             % (what.encode(), re.escape(args[-1].encode())))
         if free_bytes("/") > 1 << 32:  # beyond what 32 bits of a drive query hold
             free = int(run(["-b"], cwd=self.root).stdout.splitlines()[-1].split()[1])
             self.assertLess(abs(free - free_bytes("/")), 64 << 20)

@@ -3,7 +3,6 @@
 #include "platform/platform.h"
 #include "report/out.h"
 #include "report/progress.h"
-#include "report/test_hooks.h"
 
 namespace {
 bool failed = false;
@@ -19,5 +18,3 @@ void ReportFailure(const std::string& what, int error) {
 }
 
 bool AnyFailure() { return failed; }
-
-void ForgetFailures() { failed = false; }

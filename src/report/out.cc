@@ -5,7 +5,6 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/progress.h"
-#include "report/test_hooks.h"
 
 namespace {
 
@@ -37,11 +36,6 @@ void OutFlush() {
 }
 
 bool OutFailed() { return failed; }
-
-void OutReset() {
-  used = 0;
-  failed = false;
-}
 
 void OutWrite(const char* data, size_t size) {
   if (size == 0) return;  // an empty string_view may carry no pointer, which memcpy must not get

@@ -26,24 +26,28 @@ OPTION_SETS = [
     ((), {}, "", FS), (("-bn", "-c4096"), {}, "bn", 4096), (("-fsbgnC", "-c4096"), {}, "fsbgnC", 4096),
     # Clusters of 4295 bytes or more narrow the clusters column.
     (("-hfsbgn", "-c8192"), {}, "hfsbgn", 8192), (("-hnC", "-c4295"), {}, "hnC", 4295),
-    (("-hbnC", "-c4294"), {}, "hbnC", 4294), (("-fsbg", "-c3"), {}, "fsbg", 3),
-    (("-sbg", "-c4294967295"), {}, "sbg", KMAX), (("-tfbn", "-c4096"), {}, "tfbn", 4096), (("-tbn", "-c4096"), {}, "tbn", 4096),
+    (("-hbnC", "-c4294"), {}, "hbnC", 4294), (("-fsbg", "-c3"), {}, "fsbg", 3), (("-tbn", "-c4096"), {}, "tbn", 4096),
+    (("-sbg", "-c4294967295"), {}, "sbg", KMAX), (("-tfbn", "-c4096"), {}, "tfbn", 4096),
     # Letters toggle across arguments; other bytes of an option are passed over.
-    (("-bb", "-n", "-b-s-t", "-b"), {}, "nst", FS), (("-xyzB9", "- \t", "-", "-hX"), {}, "h", FS), (("-s a",), {}, "s", FS),
+    (("-bb", "-n", "-b-s-t", "-b"), {}, "nst", FS), (("-xyzB9", "- \t", "-", "-hX"), {}, "h", FS),
+    (("-s a",), {}, "s", FS),
     # Bytes, unless allocated or gap want clusters, which an explicit 0 gives
     # way to as its argument ends.
-    (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-c0s",), {}, "s", FS), (("-gc0",), {}, "g", FS),
-    (("-c0ss",), {}, "", 0), (("-c512s",), {}, "s", 512), (("-c0", "-s", "-s"), {}, "", FS),
-    # The current drive; a letter naming no drive counts bytes; -c# the start path's; -k is -c1024.
+    (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-c0s",), {}, "s", FS),
+    (("-gc0",), {}, "g", FS), (("-c0ss",), {}, "", 0), (("-c512s",), {}, "s", 512), (("-c0", "-s", "-s"), {}, "", FS),
+    # The current drive; a letter naming no drive counts bytes; -c# the start
+    # path's; -k is -c1024.
     (("-c@", "-b"), {}, "b", FS), (("-c.",), {}, "", FS), (("-cQ",), {}, "", 0), (("-cqn",), {}, "n", 0),
-    (("-c4096", "-c#"), {}, "", FS), (("-c#s",), {}, "s", FS), (("-c8192", "-k"), {}, "", 1024), (("-kk",), {}, "", 1024),
-    (("-c512k",), {}, "", 1024), (("-kc512",), {}, "", 512),
-    # Sizes as a 32-bit strtoul of base 0 reads them: without digits 0, and the letters go on after them.
-    (("-c0x1000",), {}, "", 4096), (("-c0X1000",), {}, "", 4096), (("-c0xb",), {}, "", 11), (("-c0x200b",), {}, "", 8203),
-    (("-c0x",), {}, "", 0), (("-c010",), {}, "", 8), (("-c08192",), {}, "", 0), (("-c12ab",), {}, "b", 12),
-    (("-c+12",), {}, "", 12), (("-c-1",), {}, "", KMAX), (("-c\t 512n",), {}, "n", 512), (("-c-4096",), {}, "", KMAX - 4095),
-    (("-c-0x10",), {}, "", KMAX - 15), (("-c4294967296",), {}, "", KMAX), (("-c-99999999999",), {}, "", KMAX),
-    (("-c",), {}, "", 0), (("-c-b",), {}, "b", 0), (("-c+n",), {}, "n", 0), (("-c b",), {}, "b", 0),
+    (("-c4096", "-c#"), {}, "", FS), (("-c#s",), {}, "s", FS), (("-c8192", "-k"), {}, "", 1024),
+    (("-kk",), {}, "", 1024), (("-c512k",), {}, "", 1024), (("-kc512",), {}, "", 512),
+    # Sizes as a 32-bit strtoul of base 0 reads them: without digits 0, and
+    # the letters go on after the digits.
+    (("-c0x1000",), {}, "", 4096), (("-c0X1000",), {}, "", 4096), (("-c0xb",), {}, "", 11),
+    (("-c0x200b",), {}, "", 8203), (("-c0x",), {}, "", 0), (("-c010",), {}, "", 8), (("-c08192",), {}, "", 0),
+    (("-c12ab",), {}, "b", 12), (("-c+12",), {}, "", 12), (("-c-1",), {}, "", KMAX), (("-c\t 512n",), {}, "n", 512),
+    (("-c-4096",), {}, "", KMAX - 4095), (("-c-0x10",), {}, "", KMAX - 15), (("-c4294967296",), {}, "", KMAX),
+    (("-c-99999999999",), {}, "", KMAX), (("-c",), {}, "", 0), (("-c-b",), {}, "b", 0), (("-c+n",), {}, "n", 0),
+    (("-c b",), {}, "b", 0),
     # The variable named after the program, in any case, comes first, as one argument.
     (("-b", "-c4096"), {"Space": "-bn"}, "n", 4096), ((), {"space": "-fc0x1000"}, "f", 4096),
     ((), {"SPACE": "-c 512"}, "", 512), (("-b",), {"SPACE": "a"}, "b", FS),

@@ -61,16 +61,16 @@ class HelpTest(unittest.TestCase):
 
     def test_variable_and_help_are_named_after_the_name_it_is_called_by(self):
         # On POSIX a link is called by its own name; without a name, the executable's.
-        tool = os.path.join(self.root, "Mytool.exe" if ON_WINE else "Mytool")
+        tool = os.path.join(self.root, "Mytoolaz.exe" if ON_WINE else "Mytoolaz")
         (shutil.copy if ON_WINE else os.symlink)(SPACE_EXE, tool)
         if not ON_WINE:
             nameless = subprocess.run(["", "-?"], executable=SPACE_EXE, stdout=subprocess.PIPE, env={"LC_ALL": "C"})
             self.assertEqual(nameless.stdout, help_bytes())
         make_file(os.path.join(self.root, "sub", "f"), 5000)
-        result = run(["-c4096"], cwd=os.path.join(self.root, "sub"), exe=tool, env={"MYTOOL": "-b", "SPACE": "-n"})
+        result = run(["-c4096"], cwd=os.path.join(self.root, "sub"), exe=tool, env={"mytoolAZ": "-b", "SPACE": "-n"})
         self.assertEqual(result.stdout.splitlines()[1], "         2       5000   .")
         result = run(["-?"], cwd=self.root, exe=tool, env={"LC_ALL": "C"})
-        self.assertEqual(result.raw_stdout, help_bytes("MYTOOL"))
+        self.assertEqual(result.raw_stdout, help_bytes("MYTOOLAZ"))
 
 
 if __name__ == "__main__":

@@ -86,7 +86,7 @@ class ProgressLineTest(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="space-e2e-")
         self.addCleanup(shutil.rmtree, self.root)
         for i in range(4000):
-            make_file(os.path.join(self.root, "directory-%02d" % (i % 40), "f%04d" % i))
+            make_file(os.path.join(self.root, "directory %02d" % (i % 40), "f%04d" % i))
 
     def run_on_terminal(self, stderr_too):
         master, slave = pty.openpty()
@@ -119,6 +119,7 @@ class ProgressLineTest(unittest.TestCase):
         lines = re.findall(progress, screen)
         self.assertTrue(lines)
         self.assertLess(max(len(line.strip(b"\r ")) for line in lines), self.WIDTH)
+        self.assertNotIn(b"?", b"".join(lines))  # the blank that ends each path is no control character
         self.assertEqual(re.sub(progress, b"", screen).splitlines()[:-1], report)
 
         result, screen = self.run_on_terminal(stderr_too=False)

@@ -27,7 +27,7 @@ class Win32Test(unittest.TestCase):
     def setUp(self):
         self.root, self.drive_root = tempfile.mkdtemp(prefix="space-e2e-"), tempfile.mkdtemp(prefix="space-e2e-")
         self.c_dir = tempfile.mkdtemp(prefix="space-e2e-", dir=os.path.join(DOSDEVICES, "c:"))
-        self.letter = spare_drive("YXWVUTS")
+        self.letter = spare_drive("AYXWVUTS")
         os.symlink(self.drive_root, os.path.join(DOSDEVICES, self.letter.lower() + ":"))
         self.addCleanup(os.unlink, os.path.join(DOSDEVICES, self.letter.lower() + ":"))
         for path in (self.root, self.drive_root, self.c_dir):

@@ -444,5 +444,4 @@ bool StdoutSharesStderrTerminal() {
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
-
 }  // namespace platform

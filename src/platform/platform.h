@@ -135,5 +135,4 @@ bool StdoutSharesStderrTerminal();
 // The time on a clock that only moves forward.
 std::chrono::steady_clock::time_point Now();
 
-
 }  // namespace platform

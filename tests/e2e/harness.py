@@ -42,12 +42,16 @@ def host_path(path):
     return ("Z:" if os.path.isabs(path) else "") + path.replace("/", "\\") if ON_WINE else path
 
 
+def command(args, prefix=(), exe=None):
+    """The command line that runs space (or `exe`, a copy of it) with `args`
+    (paths already in host form); `prefix` is a command that starts it
+    (setpriv, prlimit)."""
+    return list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [exe or SPACE_EXE] + list(args)
+
+
 def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE, prefix=(),
         exe=None, preexec_fn=None, timeout=600):
-    """Runs space (or `exe`, a copy of it) with `args` (paths already in host
-    form); `prefix` is a command that starts it (setpriv, prlimit)."""
-    command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [exe or SPACE_EXE] + list(args)
-    return Result(subprocess.run(command, cwd=cwd, env=environment(**(env or {})), stdin=stdin, stdout=stdout,
+    return Result(subprocess.run(command(args, prefix, exe), cwd=cwd, env=environment(**(env or {})), stdin=stdin, stdout=stdout,
                                  stderr=stderr, preexec_fn=preexec_fn, timeout=timeout))
 
 

@@ -10,15 +10,14 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CAN_DROP_PRIVILEGES, ON_WINE, SPACE_EXE, SPACE_WINE, UNPRIVILEGED, environment, host_path,
-                     make_file, remove_tree)
+from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, command, environment, host_path, make_file,
+                     remove_tree)
 # The sanitizer builds' runtimes need address space and descriptors of their own.
 SANITIZED = any(name in os.environ for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"))
 
 
 def space(args, threads, prefix=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE):
-    command = list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [SPACE_EXE] + list(args)
-    return subprocess.Popen(command, env=environment(SPACE_THREADS=str(threads)), stdout=stdout, stderr=stderr)
+    return subprocess.Popen(command(args, prefix), env=environment(SPACE_THREADS=str(threads)), stdout=stdout, stderr=stderr)
 
 
 def chain(root, depth, files=1):

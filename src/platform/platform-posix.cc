@@ -16,9 +16,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <malloc.h>
+#include <pthread.h>
+#include <time.h>
+
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <new>
+
+#include "platform/descriptors-posix.h"
 
 extern char** environ;
 
@@ -31,205 +36,6 @@ const char kOptionPrefixes[] = "-";
 bool IsLeadByte(unsigned char) { return false; }
 
 namespace {
-
-// Descriptors the walk may hold at once. A read holds up to three of its own
-// (the directory, a copy for a DIR stream, and one more while it reopens an
-// ancestor), and a directory whose subdirectories are still to be opened
-// keeps its own, so that they are opened relative to it and no path grows
-// with the depth. The budget is what RLIMIT_NOFILE leaves beside the
-// descriptors already open; when it runs short, kept descriptors are closed
-// and their directories reopened by name when needed.
-constexpr size_t kSlotsPerRead = 3;
-constexpr size_t kMaxDescriptors = 4096;
-constexpr size_t kSpareDescriptors = 2;  // for the rest of the process
-
-size_t DescriptorBudget() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
-      limit.rlim_cur > kMaxDescriptors + 1024)
-    return kMaxDescriptors;
-  size_t room = static_cast<size_t>(limit.rlim_cur);
-  for (int fd = 0; static_cast<size_t>(fd) < limit.rlim_cur; ++fd)
-    if (fcntl(fd, F_GETFD) != -1) --room;
-  room = room > kSpareDescriptors ? room - kSpareDescriptors : 0;
-  return std::max(room, kSlotsPerRead + 1);
-}
-
-class Descriptors {
- public:
-  Descriptors() : budget_(DescriptorBudget()) {}
-
-  // Takes the slots of one read, waiting while other reads and kept
-  // descriptors that cannot be closed fill the budget.
-  void Reserve() {
-    std::unique_lock<std::mutex> lock(mu_);
-    while (budget_ - used_ < kSlotsPerRead)
-      if (!EvictOneLocked()) released_.wait(lock);
-    used_ += kSlotsPerRead;
-    ++reads_;
-  }
-
-  void Release(size_t slots) {
-    std::lock_guard<std::mutex> lock(mu_);
-    used_ -= slots;
-    --reads_;
-    released_.notify_all();
-  }
-
-  // The process ran out of descriptors (others than the budget foresaw are
-  // open): closes a kept one that no read is using, or waits for another
-  // read to give one back. False when neither can be.
-  bool MakeRoom() {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (EvictOneLocked()) return true;
-    if (reads_ - stalled_ <= 1) return false;
-    ++stalled_;
-    released_.wait(lock);
-    --stalled_;
-    return true;
-  }
-
-  // `dir` keeps `fd`, which held a slot of the read, until its `subdirs`
-  // subdirectories have been opened.
-  void Keep(Dir* dir, int fd, size_t subdirs) {
-    std::lock_guard<std::mutex> lock(mu_);
-    dir->handle.fd = fd;
-    dir->handle.unopened = subdirs;
-    AddToCache(dir);
-  }
-
-  // The descriptor of `dir`, pinned until ChildOpened; -1 with errno when it
-  // cannot be reopened. A closed one is reopened by name from the nearest
-  // ancestor that still has one, component by component.
-  int Pin(Dir* dir, size_t* slots) {
-    std::vector<Dir*> down;  // from `dir` up to the ancestor with a descriptor
-    Dir* from = nullptr;
-    int from_fd = AT_FDCWD;  // the start directory's path is relative to it
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      for (Dir* d = dir; d && !from; d = d->parent) {
-        if (d->handle.fd >= 0)
-          from = d;
-        else
-          down.push_back(d);
-      }
-      if (from) {
-        ++from->handle.pins;
-        from_fd = from->handle.fd;
-      }
-      if (down.empty()) return from_fd;
-    }
-    int fd = from_fd;
-    for (auto d = down.rbegin(); d != down.rend(); ++d) {
-      int next = OpenDirectoryAt(fd, (*d)->name, (*d)->parent ? O_NOFOLLOW : 0);
-      int error = errno;
-      if (fd != from_fd)
-        close(fd);
-      else if (from)
-        Unpin(from);
-      errno = error;
-      if (next < 0) return -1;
-      fd = next;
-    }
-    std::lock_guard<std::mutex> lock(mu_);
-    if (dir->handle.fd >= 0) {
-      close(fd);  // another read reopened it meanwhile
-    } else {
-      dir->handle.fd = fd;
-      AddToCache(dir);
-      --*slots;
-    }
-    ++dir->handle.pins;
-    return dir->handle.fd;
-  }
-
-  // A subdirectory of `dir` has been opened (or failed to open); `pinned`
-  // when that held a pin on `dir`.
-  void ChildOpened(Dir* dir, bool pinned) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (pinned) --dir->handle.pins;
-    --dir->handle.unopened;
-    if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
-  }
-
-  void Forget(Dir* dir) {
-    std::lock_guard<std::mutex> lock(mu_);
-    CloseLocked(dir);
-  }
-
-  // Opens directory `name` relative to `dir_fd`; on running out of
-  // descriptors, closes kept ones and tries again.
-  int OpenDirectoryAt(int dir_fd, const char* name, int flags) {
-    for (;;) {
-      int fd = openat(dir_fd, name, flags | O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
-      int error = errno;
-      if (!MakeRoom()) {
-        errno = error;
-        return -1;
-      }
-    }
-  }
-
- private:
-  void Unpin(Dir* dir) {
-    std::lock_guard<std::mutex> lock(mu_);
-    --dir->handle.pins;
-    if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
-  }
-
-  bool EvictOneLocked() {
-    for (Dir* dir : cache_) {
-      if (dir->handle.pins == 0) {
-        CloseLocked(dir);
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void CloseLocked(Dir* dir) {
-    if (dir->handle.fd < 0) return;
-    close(dir->handle.fd);
-    dir->handle.fd = -1;
-    Dir* last = cache_.back();
-    cache_[dir->handle.cache_index] = last;
-    last->handle.cache_index = dir->handle.cache_index;
-    cache_.pop_back();
-    --used_;
-    released_.notify_all();
-  }
-
-  void AddToCache(Dir* dir) {
-    dir->handle.cache_index = cache_.size();
-    cache_.push_back(dir);
-  }
-
-  std::mutex mu_;
-  std::condition_variable released_;
-  const size_t budget_;
-  size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
-  size_t reads_ = 0;         // reads holding slots
-  size_t stalled_ = 0;       // of them, waiting in MakeRoom
-  std::vector<Dir*> cache_;  // directories that keep a descriptor
-};
-
-Descriptors& descriptors() {
-  static Descriptors d;
-  return d;
-}
-
-// The slots of one read, given back when it ends but for those that went to
-// directories keeping their descriptor.
-class ReadSlots {
- public:
-  ReadSlots() { descriptors().Reserve(); }
-  ~ReadSlots() { descriptors().Release(held_); }
-  size_t* held() { return &held_; }
-
- private:
-  size_t held_ = kSlotsPerRead;
-};
 
 void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
   if (IsDotOrDotDot(name)) return;
@@ -248,10 +54,14 @@ void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
   else
     entry.size = static_cast<uint64_t>(st.st_size);
   listing->entries.push_back(entry);
+  listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
 
 // Names of one listing are addressed by 32-bit offsets.
 constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
+
+// What ends a read before the end of the directory.
+constexpr int kGivenUp = -1;
 
 #if defined(__linux__) && !defined(SPACE_READDIR)
 
@@ -265,9 +75,9 @@ struct linux_dirent64 {
 
 constexpr size_t kBatchBytes = 32 * 1024;
 
-// Linux: whole batches of entries with getdents64. 0 or the error that
-// stopped the reading.
-int ReadEntries(int fd, Listing* listing) {
+// Linux: whole batches of entries with getdents64. 0, kGivenUp or the error
+// that stopped the reading.
+int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
   alignas(linux_dirent64) char batch[kBatchBytes];
   for (;;) {
     long n = syscall(SYS_getdents64, fd, batch, sizeof batch);
@@ -279,14 +89,19 @@ int ReadEntries(int fd, Listing* listing) {
       Add(fd, d->d_name, d->d_type, listing);
     }
     if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
+    if (!pacer(listing->Bytes())) return kGivenUp;
   }
 }
 
 #else
 
+// Entries between two questions to the pacer, about as many as a batch of
+// getdents64 brings.
+constexpr size_t kPacedEntries = 512;
+
 // Any POSIX system: readdir on a copy of the descriptor, which the stream
 // owns and closes.
-int ReadEntries(int fd, Listing* listing) {
+int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
   int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   DIR* stream = copy < 0 ? nullptr : fdopendir(copy);
   if (!stream) {
@@ -305,6 +120,10 @@ int ReadEntries(int fd, Listing* listing) {
     Add(fd, d->d_name, d->d_type, listing);
     if (listing->names.size() > kMaxNamesBytes) {
       error = EOVERFLOW;
+      break;
+    }
+    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
+      error = kGivenUp;
       break;
     }
   }
@@ -328,26 +147,41 @@ int OpenDirectory(Dir* dir, size_t* slots) {
 
 }  // namespace
 
-void ReadDirectory(Dir* dir) {
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
   ReadSlots slots;
   int fd = OpenDirectory(dir, slots.held());
   if (fd < 0) {
     dir->listing.error = errno;
-    return;
+    return true;
   }
-  dir->listing.error = ReadEntries(fd, &dir->listing);
-  size_t subdirs = 0;
-  for (const Entry& entry : dir->listing.entries) subdirs += (entry.attrib & kDirectory) != 0;
-  if (subdirs == 0) {
+  int error;
+  try {
+    error = ReadEntries(fd, &dir->listing, pacer);
+  } catch (...) {
     close(fd);
-    return;
+    throw;
   }
-  descriptors().Keep(dir, fd, subdirs);
+  if (error == kGivenUp || dir->listing.subdirs == 0) close(fd);
+  if (error == kGivenUp) {
+    UnreadDirectory(dir);
+    return false;
+  }
+  dir->listing.error = error;
+  if (dir->listing.subdirs == 0) return true;
+  descriptors().Keep(dir, fd, dir->listing.subdirs);
   --*slots.held();
+  return true;
+}
+
+size_t ConcurrentReads() { return descriptors().ConcurrentReads(); }
+
+void UnreadDirectory(Dir* dir) {
+  descriptors().Forget(dir);
+  dir->listing.Release();
+  if (dir->parent) descriptors().ChildReturned(dir->parent);
 }
 
 void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }
-
 
 namespace {
 
@@ -489,5 +323,61 @@ bool StdoutSharesStderrTerminal() {
 }
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+struct Thread {
+  pthread_t id;
+  void (*run)(void*);
+  void* arg;
+};
+
+namespace {
+
+void* RunThread(void* thread) {
+  auto* t = static_cast<Thread*>(thread);
+  t->run(t->arg);
+  return nullptr;
+}
+
+}  // namespace
+
+Thread* StartThread(void (*run)(void*), void* arg) {
+  auto* thread = new (std::nothrow) Thread{pthread_t(), run, arg};
+  pthread_attr_t attr;
+  if (!thread || pthread_attr_init(&attr) != 0) {
+    delete thread;
+    return nullptr;
+  }
+  bool started = pthread_attr_setstacksize(&attr, kThreadStackBytes) == 0 &&
+                 pthread_create(&thread->id, &attr, RunThread, thread) == 0;
+  pthread_attr_destroy(&attr);
+  if (started) return thread;
+  delete thread;
+  return nullptr;
+}
+
+void JoinThread(Thread* thread) {
+  pthread_join(thread->id, nullptr);
+  delete thread;
+}
+
+std::chrono::nanoseconds ThreadCpuTime() {
+  struct timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+// glibc gives each thread an arena of its own, each reserving 64 MiB of
+// address space. And it serves a large block from the heap once a block of
+// that size was freed, where freed memory stays with the process: a fixed
+// threshold keeps each large listing in a mapping of its own, returned to
+// the system when the listing is let go. Elsewhere there is nothing to set.
+void TuneAllocator(unsigned arenas) {
+#ifdef M_ARENA_MAX
+  mallopt(M_ARENA_MAX, static_cast<int>(arenas));
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#else
+  (void)arenas;
+#endif
+}
 
 }  // namespace platform

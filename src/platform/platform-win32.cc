@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 namespace platform {
 
@@ -152,6 +153,7 @@ void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
   if (!(entry.attrib & kDirectory))
     entry.size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   listing->entries.push_back(entry);
+  listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
 
 void AppendNative(const char* native, std::wstring* path) {
@@ -174,8 +176,14 @@ bool FullPath(const Dir* dir, std::wstring* path) {
   return true;
 }
 
-// 0, or the error that stopped the search.
-int ReadEntries(std::wstring pattern, Listing* listing) {
+// Entries between two questions to the pacer, about as many as one answer
+// of a large fetch holds.
+constexpr size_t kPacedEntries = 512;
+// What ends a search before the end of the directory.
+constexpr int kGivenUp = -1;
+
+// 0, kGivenUp or the error that stopped the search.
+int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -183,9 +191,14 @@ int ReadEntries(std::wstring pattern, Listing* listing) {
   if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
   int error = 0;
   try {
-    do Add(data, listing);
-    while (FindNextFileW(find, &data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
+    do {
+      Add(data, listing);
+      if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
+        error = kGivenUp;
+        break;
+      }
+    } while (FindNextFileW(find, &data));
+    if (!error && GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
   } catch (...) {
     FindClose(find);
     throw;
@@ -205,15 +218,25 @@ bool IsFile(std::wstring path) {
 
 }  // namespace
 
-void ReadDirectory(Dir* dir) {
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
   std::wstring path;
   if (!FullPath(dir, &path)) {
     dir->listing.error = LastError();
-    return;
+    return true;
   }
-  int error = ReadEntries(path + L'*', &dir->listing);
+  int error = ReadEntries(path + L'*', &dir->listing, pacer);
+  if (error == kGivenUp) {
+    UnreadDirectory(dir);
+    return false;
+  }
   dir->listing.error = error && IsFile(path) ? ERROR_DIRECTORY : error;
+  return true;
 }
+
+// A search holds one handle, of which a process may have millions.
+size_t ConcurrentReads() { return SIZE_MAX; }
+
+void UnreadDirectory(Dir* dir) { dir->listing.Release(); }
 
 void ForgetDirectory(Dir*) {}
 
@@ -443,5 +466,51 @@ bool StdoutSharesStderrTerminal() {
 }
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+struct Thread {
+  HANDLE handle;
+  void (*run)(void*);
+  void* arg;
+};
+
+namespace {
+
+DWORD WINAPI RunThread(void* thread) {
+  auto* t = static_cast<Thread*>(thread);
+  t->run(t->arg);
+  return 0;
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+}  // namespace
+
+// The stack size is reserved, not committed, as for the main thread.
+Thread* StartThread(void (*run)(void*), void* arg) {
+  auto* thread = new (std::nothrow) Thread{nullptr, run, arg};
+  if (!thread) return nullptr;
+  thread->handle = CreateThread(nullptr, kThreadStackBytes, RunThread, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread->handle) return thread;
+  delete thread;
+  return nullptr;
+}
+
+void JoinThread(Thread* thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  delete thread;
+}
+
+// Kernel and user time, in units of 100 ns.
+std::chrono::nanoseconds ThreadCpuTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds((Ticks(kernel) + Ticks(user)) * 100);
+}
+
+// One process heap serves every thread.
+void TuneAllocator(unsigned) {}
 
 }  // namespace platform

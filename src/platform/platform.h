@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,11 +48,20 @@ struct Listing {
   std::vector<Entry> entries;
   std::string names;
   int error = 0;  // not 0: reading stopped here; `entries` hold what came before
+  size_t subdirs = 0;  // entries that are directories
 
   const char* NameOf(const Entry& entry) const { return names.data() + entry.name; }
   const char* NativeNameOf(const Entry& entry) const { return names.data() + entry.native; }
   // Memory held, for the budget of listings read ahead.
   size_t Bytes() const { return entries.capacity() * sizeof(Entry) + names.capacity(); }
+  // Gives the memory back. Assigning an empty listing would not: a string
+  // keeps its buffer when a short one is assigned to it.
+  void Release() {
+    std::vector<Entry>().swap(entries);
+    std::string().swap(names);
+    error = 0;
+    subdirs = 0;
+  }
 };
 
 // A directory of the walked tree. The walk keeps one from before its reading
@@ -76,10 +86,22 @@ inline bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Told, batch by batch, how many bytes the listing being read holds; false
+// gives the reading up.
+using ReadPacer = std::function<bool(size_t listing_bytes)>;
+
 // Reads `dir` whole into dir->listing; an error that stops the reading is
 // kept there. Several threads may read different directories at once, the
-// parent of each read before it.
-void ReadDirectory(Dir* dir);
+// parent of each read before it. False when `pacer` gave the reading up:
+// the listing is then released and `dir` may be read again later. When it
+// throws std::bad_alloc, UnreadDirectory undoes what it did.
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer);
+// How many directories may be read at once without running out of what
+// the system grants a process (open descriptors); at least 1.
+size_t ConcurrentReads();
+// Undoes the read of `dir`, which will be read again: its listing is
+// released, and what the platform kept of the read let go.
+void UnreadDirectory(Dir* dir);
 // Nothing below `dir` will be read any more: lets go of what the platform
 // kept for it. No read may be running below it.
 void ForgetDirectory(Dir* dir);
@@ -134,5 +156,21 @@ int StderrTerminalWidth();
 bool StdoutSharesStderrTerminal();
 // The time on a clock that only moves forward.
 std::chrono::steady_clock::time_point Now();
+
+// A thread of the tool's own.
+struct Thread;
+// Stack of each such thread: their code never recurses, so a small one
+// leaves the address space to listings, however many threads run.
+constexpr size_t kThreadStackBytes = 256 * 1024;
+// Runs `run(arg)` on a new thread; null when the system grants no more.
+Thread* StartThread(void (*run)(void*), void* arg);
+// Waits for `thread` to end and lets go of it.
+void JoinThread(Thread* thread);
+// Processor time the calling thread has used.
+std::chrono::nanoseconds ThreadCpuTime();
+// Before threads start: memory is allocated from at most `arenas` pools, so
+// that address space does not grow with the number of threads, and large
+// blocks go back to the system when freed.
+void TuneAllocator(unsigned arenas);
 
 }  // namespace platform

@@ -35,13 +35,11 @@ class Walk {
  public:
   Walk(const char* pathname, uint32_t clsiz)
       : pathname_(pathname), clsiz_(clsiz), layout_(RowLayout(clsiz)),
-        path_(StartDirectory(pathname)), start_path_(path_), read_ahead_(ReadingThreads()) {
-    root_.dir.name = start_path_.c_str();
-  }
+        path_(StartDirectory(pathname)), start_path_(path_), read_ahead_(start_path_.c_str()) {}
 
   files_t Run() {
     ProgressDirectory(pathname_);
-    Enter(&root_);
+    Enter(read_ahead_.Root());
     for (;;) {
       if (OutFailed()) return files_t();  // nobody sees the rest
       Level& level = levels_.back();
@@ -121,8 +119,7 @@ class Walk {
   std::string path_;
   const std::string start_path_;
   std::vector<Level> levels_;
-  DirNode root_;
-  ReadAhead read_ahead_;  // after root_: its readers stop before the tree goes
+  ReadAhead read_ahead_;
 };
 
 }  // namespace

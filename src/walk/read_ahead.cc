@@ -1,37 +1,75 @@
 #include "walk/read_ahead.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 #include <string>
-#include <system_error>
+#include <thread>
 
-// Enough readers for the cores of a machine with the tree in its cache, and
-// for waiting on a network file system's latency many at a time.
-size_t ReadingThreads() {
+namespace {
+
+// SPACE_THREADS as a number from 1 to kMaxThreads; 0 when unset or anything else.
+size_t FixedThreads() {
   std::string value;
-  if (platform::GetEnv("SPACE_THREADS", &value) && !value.empty() && value.size() <= 3 &&
-      value.find_first_not_of("0123456789") == std::string::npos) {
-    size_t n = std::stoul(value);
-    if (n >= 1 && n <= kMaxThreads) return n;
-  }
-  return std::max<size_t>(16, std::thread::hardware_concurrency());
+  if (!platform::GetEnv("SPACE_THREADS", &value) || value.empty() || value.size() > 3 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  size_t n = std::stoul(value);
+  return n >= 1 && n <= kMaxThreads ? n : 0;
 }
 
-// Readers start as work for them appears, so that a small tree is done
-// before most of them would have started.
-ReadAhead::ReadAhead(size_t threads) : max_readers_(threads - 1) { readers_.reserve(max_readers_); }
+size_t Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-// Where the system grants fewer threads, the walk goes on with those it got:
-// with none, it reads every directory itself. Never after the stop, when
-// the readers are being joined.
-void ReadAhead::StartReaders(size_t wanted) {
-  for (; wanted > 0 && readers_.size() < max_readers_ && !stop_; --wanted) {
-    try {
-      readers_.emplace_back(&ReadAhead::Reader, this);
-    } catch (const std::system_error&) {
-      max_readers_ = readers_.size();
+PoolSize InitialPool() {
+  size_t fixed = FixedThreads();
+  if (fixed) return PoolSize(fixed, fixed, platform::Now());
+  // The printer does little besides reading: one thread per processor keeps
+  // them all busy on a tree in the cache.
+  return PoolSize(Processors(), kMaxThreads, platform::Now());
+}
+
+// Frees the tree below `top` bottom up, without recursion or allocation: a
+// tree read ahead may be deeper than any stack.
+void FreeBelow(DirNode* top) {
+  DirNode* node = top;
+  for (;;) {
+    while (node->subdirs > 0) {
+      DirNode* last = &node->children[node->subdirs - 1];
+      if (last->subdirs > 0) {
+        node = last;
+        continue;
+      }
+      --node->subdirs;
     }
+    node->children.reset();
+    if (node == top) return;
+    node = node->parent;
   }
+}
+
+void MakeChildren(DirNode* node) {
+  const platform::Listing& listing = node->dir.listing;
+  if (listing.subdirs == 0) return;
+  node->children.reset(new DirNode[listing.subdirs]);
+  node->subdirs = listing.subdirs;
+  DirNode* child = node->children.get();
+  for (const platform::Entry& entry : listing.entries) {
+    if (!(entry.attrib & platform::kDirectory)) continue;
+    child->parent = node;
+    child->dir.parent = &node->dir;
+    child->dir.name = listing.NativeNameOf(entry);
+    ++child;
+  }
+}
+
+}  // namespace
+
+ReadAhead::ReadAhead(const char* start_path) : pool_(InitialPool()) {
+  root_.dir.name = start_path;
+  frontier_ = &root_;
+  platform::TuneAllocator(static_cast<unsigned>(Processors()));
+  reader_cap_ = std::min(kMaxThreads, platform::ConcurrentReads()) - 1;
+  readers_.reserve(reader_cap_);
 }
 
 ReadAhead::~ReadAhead() {
@@ -40,88 +78,164 @@ ReadAhead::~ReadAhead() {
     stop_ = true;
   }
   work_.notify_all();
-  for (std::thread& reader : readers_) reader.join();
+  for (platform::Thread* reader : readers_) platform::JoinThread(reader);
+  FreeBelow(&root_);
 }
+
+void ReadAhead::RunReader(void* self) { static_cast<ReadAhead*>(self)->Reader(); }
 
 void ReadAhead::Reader() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     ++idle_;
-    work_.wait(lock, [this] { return stop_ || (!pending_.empty() && ahead_bytes_ < kReadAheadBytes); });
+    work_.wait(lock, [this] { return stop_ || FirstReadable(); });
     --idle_;
     if (stop_) return;
-    DirNode* node = pending_.back();
-    pending_.pop_back();
-    node->state = DirNode::State::kReading;
-    lock.unlock();
-    Read(node);
-    lock.lock();
-    Publish(node);
+    if (ReadClaimed(FirstReadable(), lock) == ReadEnd::kOutOfMemory) {
+      // One thread fewer asks less of the memory that is left; the printer
+      // reads what the readers cannot.
+      reader_cap_ = started_;
+      return;
+    }
   }
 }
 
 void ReadAhead::Await(DirNode* node) {
   std::unique_lock<std::mutex> lock(mu_);
-  if (node->state == DirNode::State::kUnread) {
-    // The start directory was never pending; any other unread one is, most
-    // likely near the top.
-    auto pending = std::find(pending_.rbegin(), pending_.rend(), node);
-    if (pending != pending_.rend()) pending_.erase(pending.base() - 1);
-    node->state = DirNode::State::kReading;
-    lock.unlock();
-    Read(node);
-    lock.lock();
-    Publish(node);
-  } else {
-    read_.wait(lock, [node] { return node->state == DirNode::State::kRead; });
+  assert(node->state == DirNode::State::kRead || node == frontier_);
+  bool may_help = true;
+  while (node->state != DirNode::State::kRead) {
+    StartWantedReaders(lock);
+    if (node->state == DirNode::State::kUnread) {
+      if (ReadClaimed(node, lock) == ReadEnd::kOutOfMemory) throw std::bad_alloc();
+    } else if (DirNode* next = may_help ? FirstReadable() : nullptr) {
+      // Another thread reads the head: read what comes after it meanwhile.
+      may_help = ReadClaimed(next, lock) != ReadEnd::kOutOfMemory;
+    } else {
+      read_.wait(lock, [this, node] { return node->state != DirNode::State::kReading || ReadersToStart() > 0; });
+    }
   }
-  if (node->out_of_memory) throw std::bad_alloc();
 }
 
 void ReadAhead::Done(DirNode* node) {
-  size_t cost = node->cost;
-  node->dir.listing = platform::Listing();
-  node->children.reset();
+  assert(node->state == DirNode::State::kRead);
+  node->dir.listing.Release();
+  node->children.reset();  // all done, so none has children left
+  node->subdirs = 0;
   std::lock_guard<std::mutex> lock(mu_);
   bool was_full = ahead_bytes_ >= kReadAheadBytes;
-  ahead_bytes_ -= cost;
+  ahead_bytes_ -= node->counted;
+  node->counted = 0;
   if (was_full && ahead_bytes_ < kReadAheadBytes) work_.notify_all();
 }
 
-// Runs without the lock: nobody else touches a directory being read.
-void ReadAhead::Read(DirNode* node) {
-  try {
-    platform::ReadDirectory(&node->dir);
-    const platform::Listing& listing = node->dir.listing;
-    for (const platform::Entry& entry : listing.entries) node->subdirs += (entry.attrib & platform::kDirectory) != 0;
-    if (node->subdirs) node->children.reset(new DirNode[node->subdirs]);
-    DirNode* child = node->children.get();
-    for (const platform::Entry& entry : listing.entries) {
-      if (!(entry.attrib & platform::kDirectory)) continue;
-      child->dir.parent = &node->dir;
-      child->dir.name = listing.NativeNameOf(entry);
-      ++child;
-    }
-    node->cost = listing.Bytes() + node->subdirs * sizeof(DirNode);
-  } catch (const std::bad_alloc&) {
-    node->out_of_memory = true;
-  }
+// The first unread node of the frontier, when it may be read now: the head
+// always, any other while the budget has room for what its listing reached
+// when a read last gave it back.
+DirNode* ReadAhead::FirstReadable() const {
+  size_t skipped = 0;
+  DirNode* node = frontier_;
+  for (; node && node->state != DirNode::State::kUnread; node = node->next) ++skipped;
+  assert(skipped <= started_ + 1);
+  if (!node || node == frontier_) return node;
+  return ahead_bytes_ + node->given_back_at < kReadAheadBytes ? node : nullptr;
 }
 
-// The children go on top of the pending directories, the first on top: the
-// walk needs them before anything that was pending already.
-void ReadAhead::Publish(DirNode* node) {
-  if (max_readers_ > 0 && !node->out_of_memory) {
-    try {
-      for (size_t i = node->subdirs; i-- > 0;) pending_.push_back(&node->children[i]);
-      size_t woken = std::min(node->subdirs, idle_);
-      for (size_t i = woken; i > 0; --i) work_.notify_one();
-      StartReaders(node->subdirs - woken);
-    } catch (const std::bad_alloc&) {
-      node->out_of_memory = true;
-    }
+ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock) {
+  assert(node->state == DirNode::State::kUnread && unread_ > 0);
+  node->state = DirNode::State::kReading;
+  --unread_;
+  lock.unlock();
+  auto wall = platform::Now();
+  auto cpu = platform::ThreadCpuTime();
+  ReadEnd end = ReadEnd::kRead;
+  try {
+    if (platform::ReadDirectory(&node->dir, [this, node](size_t bytes) { return Pace(node, bytes); }))
+      MakeChildren(node);
+    else
+      end = ReadEnd::kGivenBack;
+  } catch (const std::bad_alloc&) {
+    platform::UnreadDirectory(&node->dir);
+    end = ReadEnd::kOutOfMemory;
   }
+  auto now = platform::Now();
+  cpu = platform::ThreadCpuTime() - cpu;
+  lock.lock();
+  if (end == ReadEnd::kRead) {
+    pool_.Sample(node->dir.listing.entries.size(), now - wall, cpu, now);
+    Publish(node);
+  } else {
+    GiveBack(node);
+  }
+  return end;
+}
+
+// Counts the listing's bytes as they arrive; past the budget, only the head
+// goes on.
+bool ReadAhead::Pace(DirNode* node, size_t listing_bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ahead_bytes_ = ahead_bytes_ - node->counted + listing_bytes;
+  node->counted = listing_bytes;
+  if (stop_) return false;
+  if (node == frontier_ || ahead_bytes_ <= kReadAheadBytes) return true;
+  node->given_back_at = listing_bytes;
+  return false;
+}
+
+// The node's children take its place in the frontier.
+void ReadAhead::Publish(DirNode* node) {
+  size_t cost = node->dir.listing.Bytes() + node->subdirs * sizeof(DirNode);
+  ahead_bytes_ = ahead_bytes_ - node->counted + cost;
+  node->counted = cost;
+  DirNode* before = node->prev;
+  DirNode* after = node->next;
+  for (size_t i = 0; i < node->subdirs; ++i) {
+    DirNode* child = &node->children[i];
+    child->prev = before;
+    (before ? before->next : frontier_) = child;
+    before = child;
+  }
+  (before ? before->next : frontier_) = after;
+  if (after) after->prev = before;
+  node->prev = node->next = nullptr;
   node->state = DirNode::State::kRead;
-  ahead_bytes_ += node->cost;
+  unread_ += node->subdirs;
+  // The head may have moved on to a node that waited for room.
+  for (size_t i = std::min(std::max<size_t>(node->subdirs, 1), idle_); i > 0; --i) work_.notify_one();
   read_.notify_one();
+}
+
+// The node waits in its place in the frontier for another read.
+void ReadAhead::GiveBack(DirNode* node) {
+  ahead_bytes_ -= node->counted;
+  node->counted = 0;
+  node->state = DirNode::State::kUnread;
+  ++unread_;
+  work_.notify_one();
+  read_.notify_one();
+}
+
+// Readers start as work for them appears, up to what the pool wants.
+size_t ReadAhead::ReadersToStart() const {
+  size_t wanted = std::min(pool_.Wanted() - 1, reader_cap_);
+  if (started_ >= wanted || unread_ <= idle_) return 0;
+  return std::min(wanted - started_, unread_ - idle_);
+}
+
+// Threads start outside the lock. Where the system grants fewer than asked
+// for, the walk goes on with those it got.
+void ReadAhead::StartWantedReaders(std::unique_lock<std::mutex>& lock) {
+  size_t wanted = ReadersToStart();
+  if (wanted == 0) return;
+  started_ += wanted;
+  lock.unlock();
+  size_t started = 0;
+  for (; started < wanted; ++started) {
+    platform::Thread* reader = platform::StartThread(RunReader, this);
+    if (!reader) break;
+    readers_.push_back(reader);
+  }
+  lock.lock();
+  started_ -= wanted - started;
+  if (started < wanted) reader_cap_ = std::min(reader_cap_, started_);
 }

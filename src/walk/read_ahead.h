@@ -1,19 +1,55 @@
-// Directories read ahead of the walk that prints them. The walk asks for
-// the listings in the order it prints them; a pool of readers reads the ones
-// it will ask for next, nearest first, within a budget of memory, so that
-// waiting on the file system overlaps with everything else.
+// Directories read ahead of the walk that prints them.
+//
+// One thread, the printer, walks the tree depth first and prints. It asks
+// for each directory's listing (Await) in the order it prints them and lets
+// the directory go (Done) once its row is out. A pool of readers reads the
+// directories it will ask for next, in the same order, so that waiting on
+// the file system overlaps with printing and with other reads; while the
+// listing the printer needs is being read by a reader, the printer reads
+// the next one itself rather than wait.
+//
+// Who owns what:
+// - A DirNode is made unread, in its parent's `children`, when the parent's
+//   read ends. Until its own read ends it is in the frontier; its `dir` is
+//   touched only by the one thread reading it (state kReading), and
+//   otherwise by nobody.
+// - When its read ends, its children take its place in the frontier and the
+//   node belongs to the printer, which walks `dir.listing` and `children`
+//   without the lock, and frees both in Done.
+// - The printer alone starts and joins readers. ReadAhead owns the tree and
+//   frees it, without recursion, after the readers have stopped.
+// - Everything else is guarded by `mu_`.
+//
+// Invariants (under `mu_`):
+// - The frontier holds every discovered directory whose read has not ended,
+//   in print order (depth first, children in listing order). Its head is the
+//   next directory the printer will Await that is not read yet.
+// - Every node before the first unread one in the frontier is being read, so
+//   finding work steps over at most one node per thread.
+// - `ahead_bytes_` is the sum of `counted` over nodes being read and nodes
+//   read but not done: listings count as their bytes arrive.
+// - Past kReadAheadBytes, a read goes on only when its node is the head: any
+//   other gives its node back to the frontier, unread, and frees its memory.
+//   Memory for listings is thus bounded by the budget, the head's listing and
+//   one batch per thread.
+//
+// Why nothing hangs: the printer waits only for the head, and only while
+// another thread reads it; that read never stops for the budget, and gives
+// its node back only at the stop. Readers wait for work only while no
+// unread node may be read; Done, the end of a read and a node given back
+// wake them. A read never waits for memory while it holds descriptors: it
+// gives its node back instead.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "walk/pool_size.h"
 
-// A directory of the tree, from its discovery until the walk is done with it.
 struct DirNode {
   enum class State : unsigned char { kUnread, kReading, kRead };
 
@@ -23,52 +59,71 @@ struct DirNode {
   ~DirNode() { platform::ForgetDirectory(&dir); }
 
   platform::Dir dir;
+  DirNode* parent = nullptr;
   std::unique_ptr<DirNode[]> children;  // one per subdirectory, in listing order
-  size_t subdirs = 0;
-  size_t cost = 0;                      // bytes it counts against the budget
+  size_t subdirs = 0;                   // of `children`
+  DirNode* prev = nullptr;              // neighbours in the frontier
+  DirNode* next = nullptr;
+  size_t counted = 0;                   // bytes it counts against the budget
+  size_t given_back_at = 0;             // listing bytes when a read last gave it back
   State state = State::kUnread;
   bool out_of_memory = false;
 };
 
-// Listings read but not yet done with, beyond which readers wait.
+// Listings read but not yet done with, beyond which only the directory the
+// printer needs next is read.
 #ifndef SPACE_READ_AHEAD_BYTES
 #define SPACE_READ_AHEAD_BYTES (4 << 20)
 #endif
 constexpr size_t kReadAheadBytes = SPACE_READ_AHEAD_BYTES;
 
-// Threads that read directories, the walk's own included: SPACE_THREADS when
-// it holds a number from 1 to kMaxThreads, else a default.
-size_t ReadingThreads();
+// Threads that read directories, the printer included.
 constexpr size_t kMaxThreads = 256;
 
 class ReadAhead {
  public:
-  // Reads with up to `threads` - 1 readers beside the calling thread.
-  explicit ReadAhead(size_t threads);
-  // Stops the readers after the directory each is reading.
+  // Reads the tree below `start_path` (ending in a separator): with
+  // SPACE_THREADS threads when that holds a number from 1 to kMaxThreads,
+  // else with a pool that sizes itself.
+  explicit ReadAhead(const char* start_path);
+  // Stops the readers and frees the tree.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Makes `node`'s listing and children ready, reading it here when no reader
-  // has started on it. Throws std::bad_alloc when memory ran out reading it.
+  DirNode* Root() { return &root_; }
+  // Makes `node`'s listing and children ready. Throws std::bad_alloc when
+  // memory ran out reading it here.
   void Await(DirNode* node);
-  // The walk is done with `node`: its listing and children are let go.
+  // The printer is done with `node`, whose children are all done.
   void Done(DirNode* node);
 
  private:
-  void Reader();
-  void StartReaders(size_t wanted);
-  void Read(DirNode* node);
-  void Publish(DirNode* node);
+  enum class ReadEnd { kRead, kGivenBack, kOutOfMemory };
 
+  static void RunReader(void* self);
+  void Reader();
+  DirNode* FirstReadable() const;
+  // Reads `node`, claimed by this thread, and publishes what it read or
+  // gives the node back.
+  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock);
+  bool Pace(DirNode* node, size_t listing_bytes);
+  void Publish(DirNode* node);
+  void GiveBack(DirNode* node);
+  size_t ReadersToStart() const;
+  void StartWantedReaders(std::unique_lock<std::mutex>& lock);
+
+  DirNode root_;
   std::mutex mu_;
-  std::condition_variable work_;  // readers: a directory to read, or stop
-  std::condition_variable read_;  // the walk: a directory has been read
-  std::vector<DirNode*> pending_;  // unread directories, the nearest on top
+  std::condition_variable work_;  // readers: a directory to read, room, or the stop
+  std::condition_variable read_;  // the printer: a read ended or readers are wanted
+  DirNode* frontier_ = nullptr;   // its head
+  size_t unread_ = 1;             // nodes of the frontier not being read
   size_t ahead_bytes_ = 0;
-  size_t idle_ = 0;  // readers waiting for work
+  size_t idle_ = 0;               // readers waiting for work
+  size_t started_ = 0;            // readers started
+  size_t reader_cap_;             // lowered when the system refuses a thread or memory
   bool stop_ = false;
-  size_t max_readers_;
-  std::vector<std::thread> readers_;
+  PoolSize pool_;
+  std::vector<platform::Thread*> readers_;  // the printer's
 };

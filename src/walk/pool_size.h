@@ -1,0 +1,41 @@
+// How many threads read directories when the user has not fixed the number.
+//
+// The pool starts with about as many threads as processors, which is what
+// a tree in the cache can use. It grows while reads wait on the file system
+// rather than work: when, over a window of reads, their processor time is
+// under half their wall time (a disk seeking, a network file system). Each
+// step doubles the pool; once a doubling no longer makes entries come in
+// at least a quarter faster, it stops growing for good.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+class PoolSize {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // A pool of `start` threads that may grow to `max`; fixed when they are equal.
+  PoolSize(size_t start, size_t max, Clock::time_point now);
+
+  // One read ended: it listed `entries` in `wall` time, of which the thread
+  // spent `cpu` working.
+  void Sample(size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu, Clock::time_point now);
+  size_t Wanted() const { return wanted_; }
+
+  // A window closes after this many reads and this much time, so that one
+  // slow directory does not decide alone.
+  static constexpr size_t kWindowReads = 32;
+  static constexpr Clock::duration kWindowTime = std::chrono::milliseconds(20);
+
+ private:
+  void CloseWindow(Clock::time_point now);
+
+  size_t wanted_;
+  const size_t max_;
+  bool settled_;
+  double rate_before_growth_ = 0;  // entries per second in the window before the last doubling; 0 when none
+  Clock::time_point window_start_;
+  size_t reads_ = 0, entries_ = 0;
+  std::chrono::nanoseconds wall_{0}, cpu_{0};
+};

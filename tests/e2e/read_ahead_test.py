@@ -1,7 +1,9 @@
 """The walk reads directories ahead on several threads. What it prints must
-not depend on how many; a directory that changes while the walk is far below
-it is reported as it was read; a process starved of descriptors or memory
-ends with its messages, never in a hang."""
+not depend on how many, nor on the limits the process runs under; a
+directory that changes while the walk is far below it is reported as it was
+read; a process starved of descriptors or memory ends with its messages,
+never in a hang or a crash; memory stays within its bounds however many
+threads read."""
 import errno
 import os
 import re
@@ -63,36 +65,38 @@ class SameBytesTest(unittest.TestCase):
                 # rows. A value that is no number gives the default; the free row
                 # tells what other processes left free at that moment.
                 runs = []
-                for threads in (1, 16, "x"):
+                # Two: the printer reads while its one reader does.
+                for threads in (1, 2, 16, "x"):
                     limit = ("prlimit", "--nofile=%d" % nofile) if nofile and threads != 1 and not ON_WINE else ()
                     with tempfile.TemporaryFile() as out:
                         status = space(args + [host_path(root)], threads, limit + prefix, out, out).wait()
                         out.seek(0)
                         runs.append((status, [line for line in out.readlines() if not line.rstrip().endswith(b"free")]))
-                self.assertEqual(runs[1:], runs[:1] * 2, (build, args))
+                self.assertEqual(runs[1:], runs[:1] * 3, (build, args))
+
+
+def mounted(test, kind, populate):
+    """A file system of `kind` with what `populate` makes in it; on overlayfs,
+    in the lower layer, so that its directories are merged."""
+    where = tempfile.mkdtemp(prefix="space-mount-")
+    test.addCleanup(shutil.rmtree, where, True)
+    options, target = [], where
+    if kind == "overlay":
+        for layer in ("lower", "upper", "work", "merged"):
+            os.mkdir(os.path.join(where, layer))
+        populate(os.path.join(where, "lower"))
+        options = ["-o", "lowerdir={0}/lower,upperdir={0}/upper,workdir={0}/work".format(where)]
+        target = os.path.join(where, "merged")
+    if subprocess.run(["mount", "-t", kind] + options + [kind, target], stderr=subprocess.DEVNULL).returncode:
+        test.skipTest("cannot mount %s here" % kind)
+    test.addCleanup(subprocess.run, ["umount", "-l", target])
+    if kind != "overlay":
+        populate(target)
+    return target
 
 
 @unittest.skipIf(ON_WINE, "mounts and limits are POSIX matters")
 class ChangesBelowTheWalkTest(unittest.TestCase):
-    def mount(self, kind, populate):
-        """A file system of `kind` with what `populate` makes in it; on
-        overlayfs, in the lower layer, so that its directories are merged."""
-        where = tempfile.mkdtemp(prefix="space-mount-")
-        self.addCleanup(shutil.rmtree, where, True)
-        options, target = [], where
-        if kind == "overlay":
-            for layer in ("lower", "upper", "work", "merged"):
-                os.mkdir(os.path.join(where, layer))
-            populate(os.path.join(where, "lower"))
-            options = ["-o", "lowerdir={0}/lower,upperdir={0}/upper,workdir={0}/work".format(where)]
-            target = os.path.join(where, "merged")
-        if subprocess.run(["mount", "-t", kind] + options + [kind, target], stderr=subprocess.DEVNULL).returncode:
-            self.skipTest("cannot mount %s here" % kind)
-        self.addCleanup(subprocess.run, ["umount", "-l", target])
-        if kind != "overlay":
-            populate(target)
-        return target
-
     def test_top_grows_shrinks_or_loses_its_child(self):
         """`top` holds 500 files and a chain of 40 levels ending in a wide
         directory. The walk's own output holds it at the bottom of the chain
@@ -123,7 +127,7 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
                               ("overlay", (grow, shrink))):
             for change in changes:
                 with self.subTest(fs=kind, change=change.__name__):
-                    top = os.path.join(self.mount(kind, populate), "top")
+                    top = os.path.join(mounted(self, kind, populate), "top")
                     tool = space(["-f", "-c0", top], 16)
                     seen = b""
                     while b"/many/" not in seen:
@@ -157,3 +161,78 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
             self.assertEqual(tool.returncode, status, limit)
             for line in err.decode().splitlines() or [""]:
                 self.assertRegex(line, r"\A%s\Z" % message.replace("{}", re.escape(root)))
+
+
+def hwm_kib(pid):
+    """The peak resident size of a running process, from /proc; 0 once it has ended."""
+    with open("/proc/%d/status" % pid) as status:
+        found = re.search(r"VmHWM:\s+(\d+)", status.read())
+    return int(found.group(1)) if found else 0
+
+
+@unittest.skipIf(ON_WINE or SANITIZED, "limits and /proc are POSIX matters; sanitizers need memory of their own")
+class BoundsTest(unittest.TestCase):
+    def test_limits_decide_nothing_the_threads_would_not(self):
+        """Address space for one thread, too few descriptors to read two
+        directories at once: 64 threads print what one prints."""
+        def fan(root):
+            for d in range(100):
+                for s in range(3):
+                    for i in range(10):
+                        make_file(os.path.join(root, "d%02d" % d, "s%d" % s, "f%d" % i), 100 * i)
+
+        root = temporary_tree(self, fan)
+        for limit in ("--as=100000000", "--as=300000000", "--nofile=5"):
+            runs = []
+            for threads in (1, 64):
+                tool = space(["-c0", root], threads, prefix=("prlimit", limit))
+                out, err = tool.communicate(timeout=120)
+                runs.append((tool.returncode, err, out.splitlines()[:-1]))
+            self.assertEqual(runs[1], runs[0], limit)
+
+    def test_peak_memory_does_not_grow_with_the_threads(self):
+        """Wide directories side by side and one level down: however many
+        threads read them, memory stays within the read-ahead budget and two
+        of the widest listings above what an empty tree takes."""
+        def wide(root):
+            for d in range(16):
+                where = os.path.join(root, "w%02d" % d) if d < 8 else os.path.join(root, "n", "d%02d" % d, "b")
+                os.makedirs(where)
+                for i in range(4000):
+                    os.close(os.open(os.path.join(where, "n%0200d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
+
+        def peak(root, threads):
+            # Sampled while the rows arrive: the high-water mark only grows.
+            tool = space(["-c0", "-f", root], threads, stderr=None)
+            self.addCleanup(tool.kill)
+            hwm = 0
+            while True:
+                hwm = max(hwm, hwm_kib(tool.pid))
+                if not tool.stdout.read1(65536):
+                    break
+            self.assertEqual(tool.wait(), 0)
+            return hwm
+
+        baseline = peak(temporary_tree(self), 1)
+        root = temporary_tree(self, wide)
+        widest_kib = 2 * 4000 * (24 + 202) // 1024  # its entries and names, with room to grow
+        for threads in (1, 64):
+            self.assertLessEqual(peak(root, threads), baseline + 8 * 1024 + 2 * widest_kib, threads)
+
+    def test_early_stop_deep_in_a_chain(self):
+        """Rows that cannot be written end the run with its message, however
+        deep the tree the walk leaves behind."""
+        def chain(root):
+            here = os.getcwd()
+            os.chdir(root)
+            for _ in range(400000):
+                os.mkdir("d")
+                os.chdir("d")
+            os.chdir(here)
+
+        root = mounted(self, "tmpfs", chain)
+        for threads in (1, "x"):
+            with open("/dev/full", "wb") as full:
+                tool = space(["-f", "-c0", root], threads, stdout=full)
+                _, err = tool.communicate(timeout=300)
+            self.assertEqual((tool.returncode, err), (2, b"space: write error: %s\n" % os.strerror(errno.ENOSPC).encode()))

@@ -1,6 +1,6 @@
 # Installation and packages. `cmake --install` puts the tool in bin/ and, on
-# POSIX systems, its manual page in share/man/man1/ and its bash completion
-# in share/bash-completion/completions/. CPack makes a Debian
+# POSIX systems, its manual page in share/man/man1/ and its bash, zsh and
+# fish completions where those shells look for them. CPack makes a Debian
 # package natively and a zip of space.exe with its README and LICENSE in the
 # Win32 build.
 include(GNUInstallDirs)
@@ -16,6 +16,12 @@ else()
   # /usr/local as below /usr.
   install(FILES ${PROJECT_SOURCE_DIR}/completion/space.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME space)
+  # Where zsh and fish look below /usr; below /usr/local they look only where
+  # told to (zsh's fpath, fish's XDG_DATA_DIRS).
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.zsh
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _space)
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
 endif()
 

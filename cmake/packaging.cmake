@@ -1,9 +1,15 @@
 # Installation and packages. `cmake --install` puts the tool in bin/ and, on
-# POSIX systems, its manual page in share/man/man1/ and its bash completion
-# in share/bash-completion/completions/. CPack makes a Debian
+# POSIX systems, its manual page in share/man/man1/, its changelog and
+# copyright in share/doc/space/, and its bash, zsh and fish completions where
+# those shells look for them. CPack makes a Debian
 # package natively and a zip of space.exe with its README and LICENSE in the
 # Win32 build.
 include(GNUInstallDirs)
+
+# The one place of the maintainer: the package's Maintainer field and the
+# signature of its changelog.
+set(SPACE_PACKAGE_MAINTAINER "Space Maintainers <maintainers@space.example.org>"
+    CACHE STRING "Maintainer named in the packages")
 
 if(WIN32)
   # A zip is unpacked anywhere: everything sits side by side at its top.
@@ -11,16 +17,35 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(TARGETS space RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/doc/space.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian wants the manual page and the changelog gzipped, at the highest
+  # compression; -n leaves out the name and time, so that two builds of one
+  # commit give one package. Made when configuring, so that installing needs
+  # no target beyond the tool. The changelog is dated SOURCE_DATE_EPOCH when
+  # that is set, as string(TIMESTAMP) reads it.
+  string(TIMESTAMP SPACE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  configure_file(cmake/changelog.in changelog @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1)
+  foreach(file ${PROJECT_SOURCE_DIR}/doc/space.1 ${PROJECT_BINARY_DIR}/changelog)
+    get_filename_component(name ${file} NAME)
+    execute_process(COMMAND gzip -9nc ${file} OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "gzip ${file}: ${failed}")
+    endif()
+  endforeach()
+  install(FILES ${PROJECT_BINARY_DIR}/space.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # Where bash-completion loads a command's completion on first use, below
   # /usr/local as below /usr.
   install(FILES ${PROJECT_SOURCE_DIR}/completion/space.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME space)
+  # Where zsh and fish look below /usr; below /usr/local they look only where
+  # told to (zsh's fpath, fish's XDG_DATA_DIRS).
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.zsh
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _space)
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
-
-set(SPACE_PACKAGE_MAINTAINER "The space developers <space@example.org>"
-    CACHE STRING "Maintainer named in the packages")
 
 set(CPACK_PACKAGE_NAME space)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

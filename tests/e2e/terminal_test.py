@@ -1,6 +1,6 @@
 """What a person trying the tool at a terminal meets: -p with an empty path,
-totals beyond 64 bits, completion in bash, and the progress line on standard
-error."""
+totals beyond 64 bits, completion in bash, zsh and fish, and the progress
+line on standard error."""
 import fcntl
 import os
 import pty
@@ -53,22 +53,39 @@ class TerminalTest(unittest.TestCase):
         rows = [line.split()[:5] for line in result.stdout.splitlines()[1:3]]
         self.assertEqual(rows, [capped, capped])  # the directory, then the total
 
-    @unittest.skipIf(ON_WINE, "bash completes on the POSIX host")
-    def test_bash_completes_the_options_of_the_help_and_directories(self):
+    @unittest.skipIf(ON_WINE, "the shells complete on the POSIX host")
+    def test_shells_complete_the_options_of_the_help_and_directories(self):
         os.mkdir(self.path("sub"))
         make_file(self.path("file"))
         synopsis = run(["-?"]).stdout.splitlines()[1]  # "  Usage: SPACE [-bCfghnpst] [-c[#.@<drive>..."
         options = {"-" + letter for letter in re.search(r"\[-(\w+)\]", synopsis).group(1) + "k"}
         forms = {"-c" + selector for selector in re.search(r"-c\[([^<]*)", synopsis).group(1)}
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "completion", "space.bash")
+        for shell in ("bash", "zsh", "fish"):
+            with self.subTest(shell):
+                self.assertLessEqual(options | forms, complete(shell, "-", self.root))
+                self.assertLessEqual(forms, complete(shell, "-c", self.root))
+                self.assertEqual(complete(shell, "", self.root), {"sub"})
 
-        def complete(word):
-            command = 'source "$0"; COMP_WORDS=(space "$1"); COMP_CWORD=1; _space; printf "%s\\n" "${COMPREPLY[@]}"'
-            return set(subprocess.run(["bash", "-c", command, script, word], cwd=self.root, check=True,
-                                      stdout=subprocess.PIPE, text=True).stdout.split())
-        self.assertLessEqual(options | forms, complete("-"))
-        self.assertLessEqual(forms, complete("-c"))
-        self.assertEqual(complete(""), {"sub"})
+
+def complete(shell, word, cwd):
+    """What `shell` offers for `word` after "space", with completion/space.<shell> loaded."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "completion", "space." + shell)
+    keyboard = terminal = None
+    if shell == "bash":
+        command = ["bash", "-c", 'source "$0"; COMP_WORDS=(space "$1"); COMP_CWORD=1; _space; printf "%s\\n" "${COMPREPLY[@]}"',
+                   script, word]
+    elif shell == "fish":
+        command = ["fish", "--no-config", "-c", 'source $argv[1]; complete -C "space $argv[2]"', script, word]
+    else:  # completion runs only in the line editor, on a terminal; what it adds goes to standard output
+        command = ["zsh", "-f", "-i"]
+        keyboard, terminal = pty.openpty()
+        os.write(keyboard, b"autoload -U compinit; compinit -D; functions[_space]=$(<%s); compdef _space space; "
+                 b'compadd() { ((${@[(I)-[OAD]*]})) || { local -a m; builtin compadd -O m "$@"; print -rl -- $m }; '
+                 b'builtin compadd "$@" }\nspace %s\t\x07exit\n' % (script.encode(), word.encode()))
+    output = subprocess.run(command, cwd=cwd, stdin=terminal, stderr=terminal, stdout=subprocess.PIPE, text=True).stdout
+    for fd in filter(None, (keyboard, terminal)):
+        os.close(fd)
+    return {line.rstrip("/") for line in output.split()}
 
 
 class ProgressLineTest(unittest.TestCase):

@@ -407,7 +407,7 @@ int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HAND
 void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
 
 // In English where the system has it, without the line end and final period,
-// so that it reads as the end of a "space: <what>: <reason>" line.
+// so that it reads as the end of a "<name>: <what>: <reason>" line.
 std::string ErrorText(int error) {
   // What a start path can be wrong with reads as it does on POSIX systems.
   switch (error) {

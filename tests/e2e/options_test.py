@@ -59,7 +59,7 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual((result.status, result.raw_stdout, result.stderr),
                                  (1, help_bytes(encoding=encoding), ""))
 
-    def test_variable_and_help_are_named_after_the_name_it_is_called_by(self):
+    def test_variable_help_and_messages_are_named_after_the_name_it_is_called_by(self):
         # On POSIX a link is called by its own name; without a name, the executable's.
         tool = os.path.join(self.root, "Mytoolaz.exe" if ON_WINE else "Mytoolaz")
         (shutil.copy if ON_WINE else os.symlink)(SPACE_EXE, tool)
@@ -71,6 +71,8 @@ class HelpTest(unittest.TestCase):
         self.assertEqual(result.stdout.splitlines()[1], "         2       5000   .")
         result = run(["-?"], cwd=self.root, exe=tool, env={"LC_ALL": "C"})
         self.assertEqual(result.raw_stdout, help_bytes("MYTOOLAZ"))
+        result = run(["missing"], cwd=self.root, exe=tool)  # messages begin with the name as it is spelt
+        self.assertRegex(result.stderr, r"\AMytoolaz: cannot read directory 'missing': [^\n]+\n\Z")
 
 
 if __name__ == "__main__":

@@ -29,8 +29,10 @@ const char kSeparator = '\\';
 const char kPathEnders[] = ":\\/";
 const char kOptionPrefixes[] = "-/";
 
-// Paths are read as code page 932 text whatever the system's code page.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// Paths are text in the process's ANSI code page: double-byte on a Japanese
+// system (932), single-byte on a Western one (1252), where a byte such as
+// 0xE9, "é", is a character of its own.
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
 
 namespace {
 

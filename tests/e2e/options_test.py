@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, VERSION, make_file, remove_tree, run
+from harness import ON_WINE, SPACE_EXE, VERSION, make_file, make_locale, remove_tree, run
 
 HELP_LINES = [
     "{name} v%s" % VERSION,
@@ -50,8 +50,7 @@ class HelpTest(unittest.TestCase):
                  (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, "cp932" if ON_WINE else "utf-8")]
         if not ON_WINE and shutil.which("localedef"):
             for locale, charmap, encoding in (("ja_JP.eucJP", "EUC-JP", "euc_jp"), ("ja_JP.SJIS", "SHIFT_JIS", "cp932")):
-                subprocess.run(["localedef", "--no-warnings=ascii", "-i", "ja_JP", "-f", charmap,
-                                os.path.join(self.root, locale)], check=True)
+                make_locale(self.root, locale, charmap)
                 cases.append((("-?",), {"LC_ALL": locale, "LOCPATH": self.root}, encoding))
         for args, env, encoding in cases:
             with self.subTest(args=args, env=env):

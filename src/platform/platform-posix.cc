@@ -488,6 +488,11 @@ bool StdoutSharesStderrTerminal() {
          fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 
+bool StdoutIsPipe() {
+  struct stat out;
+  return fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
+}
+
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
 }  // namespace platform

@@ -444,6 +444,8 @@ bool StdoutSharesStderrTerminal() {
   return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && IsConsole(GetStdHandle(STD_ERROR_HANDLE));
 }
 
+bool StdoutIsPipe() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE; }
+
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
 }  // namespace platform

@@ -132,6 +132,9 @@ int StderrTerminalWidth();
 // True when standard output shows on the same terminal or console as
 // standard error, so that rows and the progress line share one screen.
 bool StdoutSharesStderrTerminal();
+// True when standard output is a pipe or a socket: the program reading it
+// may show the rows on the terminal of the progress line, unaware of it.
+bool StdoutIsPipe();
 // The time on a clock that only moves forward.
 std::chrono::steady_clock::time_point Now();
 

@@ -17,8 +17,10 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::duration kQuietTime = std::chrono::seconds(1);
 constexpr Clock::duration kRedrawTime = std::chrono::milliseconds(100);
 
+// Not while standard output is a pipe: the program reading it may show the
+// rows on the same terminal, and the line would stay between them.
 struct Progress {
-  bool on = platform::StderrTerminalWidth() > 0;
+  bool on = platform::StderrTerminalWidth() > 0 && !platform::StdoutIsPipe();
   Clock::time_point next_draw = platform::Now() + kQuietTime;
   uint64_t dirs = 0, files = 0, bytes = 0;
   std::string path;

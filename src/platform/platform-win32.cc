@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -445,6 +446,39 @@ bool StdoutSharesStderrTerminal() {
 }
 
 bool StdoutIsPipe() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE; }
+
+namespace {
+
+// The handler runs on a thread of its own while the walk goes on: it reads
+// one count and writes blanks from a buffer that never changes after it is set.
+std::atomic<size_t> erase_columns{0};
+char blanks[256];
+
+// Returning FALSE hands the event on to the default handler, which ends the
+// process as it would have without this one.
+BOOL WINAPI EraseAndEnd(DWORD) {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written;
+  if (size_t n = erase_columns.load()) {
+    WriteFile(handle, "\r", 1, &written, nullptr);
+    for (size_t chunk; n > 0; n -= chunk)
+      WriteFile(handle, blanks, static_cast<DWORD>(chunk = std::min(n, sizeof blanks)), &written, nullptr);
+    WriteFile(handle, "\r", 1, &written, nullptr);
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void EraseOnInterrupt(size_t columns) {
+  static bool installed = false;
+  if (!installed) {
+    memset(blanks, ' ', sizeof blanks);
+    SetConsoleCtrlHandler(EraseAndEnd, TRUE);
+  }
+  installed = true;
+  erase_columns.store(columns);
+}
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 

@@ -72,6 +72,7 @@ void Draw(Progress& p) {
   if (line.size() < p.shown) line.append(p.shown - line.size(), ' ');  // covers the last line
   line.resize(std::min(line.size(), room));
   p.shown = line.size();
+  platform::EraseOnInterrupt(p.shown);  // before the line goes out, which an interrupt may cut short
   platform::WriteStderr("\r" + line);
 }
 
@@ -105,4 +106,5 @@ void ProgressErase() {
   if (p.shown == 0) return;
   platform::WriteStderr("\r" + std::string(p.shown, ' ') + "\r");
   p.shown = 0;
+  platform::EraseOnInterrupt(0);
 }

@@ -7,6 +7,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -16,7 +17,7 @@ import time
 import tty
 import unittest
 
-from harness import ON_WINE, host_path, make_file, run
+from harness import ON_WINE, command, environment, host_path, make_file, run
 
 LARGEST = 2**64 - 1
 
@@ -149,6 +150,25 @@ class ProgressLineTest(unittest.TestCase):
                                      rb"\A(space: cannot read directory [^\r\n]*\n){1600}\Z")
                     for line in lines:  # ends with the end of the path of a directory being read
                         self.assertRegex(line, rb"\.\.\.[a-z]* ?[\d/]*\d *" + self.ERASE + rb"\Z")
+
+    @unittest.skipIf(ON_WINE, "Wine shows one console, and its control events end a process with a status of its own")
+    def test_interrupted_the_line_is_erased_and_the_signal_ends_the_run(self):
+        # Rows go to another terminal, let through a little at a time until
+        # the line shows: then the walk waits there for the signal.
+        (err, err_slave), (out, out_slave) = self.terminal(), self.terminal()
+        tool = subprocess.Popen(command(["-f", "."]), cwd=self.root, stdout=out_slave, stderr=err_slave, env=environment())
+        os.close(out_slave)
+        screen = b""
+        while not re.search(self.LINE + rb"\Z", screen):
+            if select.select([err], [], [], 0.05)[0]:
+                screen += os.read(err, 1 << 16)
+            else:
+                os.read(out, 1024)
+        tool.send_signal(signal.SIGINT)
+        self.assertEqual(tool.wait(600), -signal.SIGINT)
+        screen += os.read(err, 1 << 16) if select.select([err], [], [], 0)[0] else b""
+        self.assertRegex(screen, self.LINE + self.ERASE + rb"\Z")
+        os.close(err), os.close(err_slave), os.close(out)
 
 
 if __name__ == "__main__":

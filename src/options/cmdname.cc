@@ -19,10 +19,16 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
+const char* CalledName() {
+  static std::string name;
+  if (name.empty() && av && av[0]) name = BaseName(av[0]);
+  return name.c_str();
+}
+
 const char* cmdname() {
   static std::string name;
-  if (name.empty() && av && av[0]) {
-    name = BaseName(av[0]);
+  if (name.empty()) {
+    name = CalledName();
     for (char& ch : name) ch = AsciiUpper(ch);
   }
   return name.c_str();

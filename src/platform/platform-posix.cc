@@ -8,6 +8,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -21,6 +22,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 #include "platform/descriptors-posix.h"
@@ -320,6 +322,55 @@ bool StdoutSharesStderrTerminal() {
   struct stat out, err;
   return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 && fstat(STDOUT_FILENO, &out) == 0 &&
          fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+bool StdoutIsPipe() {
+  struct stat out;
+  return fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
+}
+
+namespace {
+
+// The handler may run on any thread at any moment: it reads one lock-free
+// count and writes blanks from a buffer that never changes after it is set.
+std::atomic<size_t> erase_columns{0};
+static_assert(std::atomic<size_t>::is_always_lock_free, "read by a signal handler");
+char blanks[256];
+
+// Async-signal-safe: write(2), through WriteAll, and raise(3) alone.
+// SA_RESETHAND has put the default action back, so the raised signal ends
+// the process as it would have without this handler, and the shell sees it
+// (status 130 for Ctrl-C).
+void EraseAndEnd(int signal) {
+  if (size_t n = erase_columns.load()) {
+    WriteAll(STDERR_FILENO, "\r", 1);
+    for (size_t chunk; n > 0; n -= chunk) WriteAll(STDERR_FILENO, blanks, chunk = std::min(n, sizeof blanks));
+    WriteAll(STDERR_FILENO, "\r", 1);
+  }
+  raise(signal);
+}
+
+void InstallEraser() {
+  memset(blanks, ' ', sizeof blanks);
+  struct sigaction action = {};
+  action.sa_handler = EraseAndEnd;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // What the parent ignores (nohup, a background job) stays ignored.
+    struct sigaction before;
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace
+
+void EraseOnInterrupt(size_t columns) {
+  static bool installed = false;
+  if (!installed) InstallEraser();
+  installed = true;
+  erase_columns.store(columns);
 }
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }

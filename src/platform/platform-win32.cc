@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -30,8 +31,10 @@ const char kSeparator = '\\';
 const char kPathEnders[] = ":\\/";
 const char kOptionPrefixes[] = "-/";
 
-// Paths are read as code page 932 text whatever the system's code page.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// Paths are text in the process's ANSI code page: double-byte on a Japanese
+// system (932), single-byte on a Western one (1252), where a byte such as
+// 0xE9, "é", is a character of its own.
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
 
 namespace {
 
@@ -430,7 +433,7 @@ int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HAND
 void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
 
 // In English where the system has it, without the line end and final period,
-// so that it reads as the end of a "space: <what>: <reason>" line.
+// so that it reads as the end of a "<name>: <what>: <reason>" line.
 std::string ErrorText(int error) {
   // What a start path can be wrong with reads as it does on POSIX systems.
   switch (error) {
@@ -463,6 +466,41 @@ int StderrTerminalWidth() {
 // A process has one console at most.
 bool StdoutSharesStderrTerminal() {
   return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool StdoutIsPipe() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE; }
+
+namespace {
+
+// The handler runs on a thread of its own while the walk goes on: it reads
+// one count and writes blanks from a buffer that never changes after it is set.
+std::atomic<size_t> erase_columns{0};
+char blanks[256];
+
+// Returning FALSE hands the event on to the default handler, which ends the
+// process as it would have without this one.
+BOOL WINAPI EraseAndEnd(DWORD) {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written;
+  if (size_t n = erase_columns.load()) {
+    WriteFile(handle, "\r", 1, &written, nullptr);
+    for (size_t chunk; n > 0; n -= chunk)
+      WriteFile(handle, blanks, static_cast<DWORD>(chunk = std::min(n, sizeof blanks)), &written, nullptr);
+    WriteFile(handle, "\r", 1, &written, nullptr);
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void EraseOnInterrupt(size_t columns) {
+  static bool installed = false;
+  if (!installed) {
+    memset(blanks, ' ', sizeof blanks);
+    SetConsoleCtrlHandler(EraseAndEnd, TRUE);
+  }
+  installed = true;
+  erase_columns.store(columns);
 }
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }

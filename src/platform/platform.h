@@ -154,6 +154,14 @@ int StderrTerminalWidth();
 // True when standard output shows on the same terminal or console as
 // standard error, so that rows and the progress line share one screen.
 bool StdoutSharesStderrTerminal();
+// True when standard output is a pipe or a socket: the program reading it
+// may show the rows on the terminal of the progress line, unaware of it.
+bool StdoutIsPipe();
+// From the first call on, an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT; a
+// console control event on Win32) writes "\r", `columns` blanks and "\r" to
+// standard error, erasing the progress line, and then ends the process as
+// it would have without. Each call replaces `columns`; 0 writes nothing.
+void EraseOnInterrupt(size_t columns);
 // The time on a clock that only moves forward.
 std::chrono::steady_clock::time_point Now();
 

@@ -1,5 +1,6 @@
 #include "report/diagnostic.h"
 
+#include "options/cmdname.h"
 #include "platform/platform.h"
 #include "report/out.h"
 #include "report/progress.h"
@@ -13,8 +14,12 @@ void ReportFailure(const std::string& what, int error) {
   // Rows printed so far go out first, so that a terminal shows the message
   // where the walk was.
   if (!OutFailed()) OutFlush();
+  WriteMessage(what, platform::ErrorText(error));
+}
+
+void WriteMessage(const std::string& what, const std::string& reason) {
   ProgressErase();
-  platform::WriteStderr("space: " + what + ": " + platform::ErrorText(error) + "\n");
+  platform::WriteStderr(std::string(CalledName()) + ": " + what + ": " + reason + "\n");
 }
 
 bool AnyFailure() { return failed; }

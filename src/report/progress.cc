@@ -17,8 +17,10 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::duration kQuietTime = std::chrono::seconds(1);
 constexpr Clock::duration kRedrawTime = std::chrono::milliseconds(100);
 
+// Not while standard output is a pipe: the program reading it may show the
+// rows on the same terminal, and the line would stay between them.
 struct Progress {
-  bool on = platform::StderrTerminalWidth() > 0;
+  bool on = platform::StderrTerminalWidth() > 0 && !platform::StdoutIsPipe();
   Clock::time_point next_draw = platform::Now() + kQuietTime;
   uint64_t dirs = 0, files = 0, bytes = 0;
   std::string path;
@@ -70,6 +72,7 @@ void Draw(Progress& p) {
   if (line.size() < p.shown) line.append(p.shown - line.size(), ' ');  // covers the last line
   line.resize(std::min(line.size(), room));
   p.shown = line.size();
+  platform::EraseOnInterrupt(p.shown);  // before the line goes out, which an interrupt may cut short
   platform::WriteStderr("\r" + line);
 }
 
@@ -103,4 +106,5 @@ void ProgressErase() {
   if (p.shown == 0) return;
   platform::WriteStderr("\r" + std::string(p.shown, ' ') + "\r");
   p.shown = 0;
+  platform::EraseOnInterrupt(0);
 }

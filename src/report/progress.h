@@ -1,7 +1,8 @@
 // The progress line: while a long run reads its tree, a person at a terminal
 // sees on standard error how many directories, files and bytes it has read
-// and where it is. Only when standard error is a terminal, never before the
-// run has lasted a second, and never on standard output.
+// and where it is. Only when standard error is a terminal and standard
+// output no pipe, never before the run has lasted a second, and never on
+// standard output. An interrupt erases it before it ends the run.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The start path as the walk opens it and prints it in front of every name:
 // a separator is added unless the path already ends a directory prefix. A
 // trail byte of a double-byte character that happens to be "\" ends
-// nothing; code page 932 has such lead bytes on Win32 only.
+// nothing. Code page 932 has such lead bytes, on Win32 only, where it is the
+// process's ANSI code page: the Win32 run sets a Japanese locale for this.
 #include "walk/dir_tree.h"
 
 #include <gtest/gtest.h>

@@ -61,6 +61,13 @@ def make_file(path, size=0, sparse=True):
         f.truncate(size) if sparse else f.write(b"x" * size)
 
 
+def make_locale(directory, name, charmap):
+    """Compiles locale `name` ("ja_JP.SJIS" from ja_JP and `charmap`) into
+    `directory`, which LOCPATH then names."""
+    subprocess.run(["localedef", "--no-warnings=ascii", "-i", name.split(".")[0], "-f", charmap,
+                    os.path.join(directory, name)], check=True)
+
+
 def remove_tree(path):
     """Removes a tree of any depth, with whatever a test locked in it."""
     subprocess.run(["chmod", "-R", "u+rwx", path], stderr=subprocess.DEVNULL)

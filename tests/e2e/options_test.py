@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, VERSION, make_file, remove_tree, run
+from harness import ON_WINE, SPACE_EXE, VERSION, make_file, make_locale, remove_tree, run
 
 HELP_LINES = [
     "{name} v%s" % VERSION,
@@ -50,8 +50,7 @@ class HelpTest(unittest.TestCase):
                  (("-p", "missing"), {"SPACE": "-?", "LC_ALL": "C.UTF-8"}, "cp932" if ON_WINE else "utf-8")]
         if not ON_WINE and shutil.which("localedef"):
             for locale, charmap, encoding in (("ja_JP.eucJP", "EUC-JP", "euc_jp"), ("ja_JP.SJIS", "SHIFT_JIS", "cp932")):
-                subprocess.run(["localedef", "--no-warnings=ascii", "-i", "ja_JP", "-f", charmap,
-                                os.path.join(self.root, locale)], check=True)
+                make_locale(self.root, locale, charmap)
                 cases.append((("-?",), {"LC_ALL": locale, "LOCPATH": self.root}, encoding))
         for args, env, encoding in cases:
             with self.subTest(args=args, env=env):
@@ -59,7 +58,7 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual((result.status, result.raw_stdout, result.stderr),
                                  (1, help_bytes(encoding=encoding), ""))
 
-    def test_variable_and_help_are_named_after_the_name_it_is_called_by(self):
+    def test_variable_help_and_messages_are_named_after_the_name_it_is_called_by(self):
         # On POSIX a link is called by its own name; without a name, the executable's.
         tool = os.path.join(self.root, "Mytoolaz.exe" if ON_WINE else "Mytoolaz")
         (shutil.copy if ON_WINE else os.symlink)(SPACE_EXE, tool)
@@ -71,6 +70,8 @@ class HelpTest(unittest.TestCase):
         self.assertEqual(result.stdout.splitlines()[1], "         2       5000   .")
         result = run(["-?"], cwd=self.root, exe=tool, env={"LC_ALL": "C"})
         self.assertEqual(result.raw_stdout, help_bytes("MYTOOLAZ"))
+        result = run(["missing"], cwd=self.root, exe=tool)  # messages begin with the name as it is spelt
+        self.assertRegex(result.stderr, r"\AMytoolaz: cannot read directory 'missing': [^\n]+\n\Z")
 
 
 if __name__ == "__main__":

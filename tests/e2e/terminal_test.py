@@ -7,6 +7,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -16,7 +17,7 @@ import time
 import tty
 import unittest
 
-from harness import ON_WINE, host_path, make_file, run
+from harness import ON_WINE, command, environment, host_path, make_file, run
 
 LARGEST = 2**64 - 1
 
@@ -98,17 +99,27 @@ class ProgressLineTest(unittest.TestCase):
     # a line with "\r" and an escape sequence of its own.
     ESCAPES = rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07"
     ERASE = rb"\r" if ON_WINE else rb"\r +\r"
+    LINE = rb"(?:\r?\d+ dirs, \d+ files, \d+ bytes: \.\.\.[^\r\n]*)+"
+    # Without the right to read them, 1600 directories fill a terminal that
+    # is not read with messages, and hold the walk there.
+    NO_RIGHTS = ("setpriv", "--inh-caps=-all", "--bounding-set=-all") if os.geteuid() == 0 else ()
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="space-e2e-")
         self.addCleanup(shutil.rmtree, self.root)
         for i in range(4000):
             make_file(os.path.join(self.root, "directory %02d" % (i % 40), "f%04d" % i))
+        for i in range(1600):
+            os.mkdir(os.path.join(self.root, "directory %02d" % (i % 40), "%04d" % i), 0)
 
-    def run_on_terminal(self, stderr_too):
+    def terminal(self):
         master, slave = pty.openpty()
         tty.setraw(slave)
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, self.WIDTH, 0, 0))
+        return master, slave
+
+    def run_on_terminal(self, stdout=None, stderr_too=True, prefix=()):
+        master, slave = self.terminal()
         chunks = []
 
         def read_slowly():
@@ -122,7 +133,7 @@ class ProgressLineTest(unittest.TestCase):
 
         reader = threading.Thread(target=read_slowly)
         reader.start()
-        result = run(["-f", "."], cwd=self.root, stdout=slave,
+        result = run(["-f", "."], cwd=self.root, stdout=slave if stdout is None else stdout, prefix=prefix,
                      preexec_fn=(lambda: os.dup2(slave, 2)) if stderr_too else None)
         os.close(slave)
         reader.join()
@@ -131,8 +142,8 @@ class ProgressLineTest(unittest.TestCase):
 
     def test_shown_after_a_second_and_erased_before_each_row(self):
         report = run(["-f", "."], cwd=self.root).raw_stdout.splitlines()[:-1]  # the free row moves
-        progress = rb"(?:\r?\d+ dirs, \d+ files, \d+ bytes: \.\.\.[^\r\n]*)+" + self.ERASE
-        result, screen = self.run_on_terminal(stderr_too=True)
+        progress = self.LINE + self.ERASE
+        result, screen = self.run_on_terminal()
         lines = re.findall(progress, screen)
         self.assertTrue(lines)
         self.assertLess(max(len(line.strip(b"\r ")) for line in lines), self.WIDTH)
@@ -141,6 +152,40 @@ class ProgressLineTest(unittest.TestCase):
 
         result, screen = self.run_on_terminal(stderr_too=False)
         self.assertEqual((result.raw_stderr, screen.splitlines()[:-1]), (b"", report))
+
+    @unittest.skipIf(ON_WINE, "Wine's console wraps each message at the terminal's width")
+    def test_shown_only_where_no_other_program_writes_to_the_terminal(self):
+        # A program that reads a pipe may write to the same terminal; a file
+        # cannot. Each message and the end of the walk erase the line first.
+        with tempfile.TemporaryFile() as report:
+            for stdout, shown in ((subprocess.PIPE, False), (report, True)):
+                with self.subTest(shown=shown):
+                    screen = self.run_on_terminal(stdout, prefix=self.NO_RIGHTS)[1]
+                    lines = re.findall(self.LINE + self.ERASE, screen)
+                    self.assertEqual(bool(lines), shown)
+                    self.assertRegex(re.sub(self.LINE + self.ERASE, b"", screen),
+                                     rb"\A(space: cannot read directory [^\r\n]*\n){1600}\Z")
+                    for line in lines:  # ends with the end of the path of a directory being read
+                        self.assertRegex(line, rb"\.\.\.[a-z]* ?[\d/]*\d *" + self.ERASE + rb"\Z")
+
+    @unittest.skipIf(ON_WINE, "Wine shows one console, and its control events end a process with a status of its own")
+    def test_interrupted_the_line_is_erased_and_the_signal_ends_the_run(self):
+        # Rows go to another terminal, let through a little at a time until
+        # the line shows: then the walk waits there for the signal.
+        (err, err_slave), (out, out_slave) = self.terminal(), self.terminal()
+        tool = subprocess.Popen(command(["-f", "."]), cwd=self.root, stdout=out_slave, stderr=err_slave, env=environment())
+        os.close(out_slave)
+        screen = b""
+        while not re.search(self.LINE + rb"\Z", screen):
+            if select.select([err], [], [], 0.05)[0]:
+                screen += os.read(err, 1 << 16)
+            else:
+                os.read(out, 1024)
+        tool.send_signal(signal.SIGINT)
+        self.assertEqual(tool.wait(600), -signal.SIGINT)
+        screen += os.read(err, 1 << 16) if select.select([err], [], [], 0)[0] else b""
+        self.assertRegex(screen, self.LINE + self.ERASE + rb"\Z")
+        os.close(err), os.close(err_slave), os.close(out)
 
 
 if __name__ == "__main__":

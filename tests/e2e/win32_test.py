@@ -7,7 +7,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, SPACE_WINE, Result, free_bytes, host_path, make_file, remove_tree, run
+from harness import (ON_WINE, SPACE_EXE, SPACE_WINE, Result, free_bytes, host_path, make_file, make_locale, remove_tree,
+                     run)
 
 DOSDEVICES = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices")
 
@@ -84,6 +85,18 @@ class Win32Test(unittest.TestCase):
         if free_bytes("/") > 1 << 32:  # beyond what 32 bits of a drive query hold
             free = int(run(["-b"], cwd=self.root).stdout.splitlines()[-1].split()[1])
             self.assertLess(abs(free - free_bytes("/")), 64 << 20)
+
+    def test_start_paths_read_in_the_ansi_code_page(self):
+        # Where "\\" is the trail byte of a double-byte character, the path
+        # does not end in a separator; in a single-byte code page no byte is
+        # a lead byte.
+        make_locale(self.root, "ja_JP.UTF-8", "UTF-8")
+        for locale, name, typed, row in (("C.UTF-8", "caf\u00e9", "caf\u00e9\\", b"caf\xe9\\sub"),
+                                         ("ja_JP.UTF-8", "\u8868", "\u8868", b"\x95\\\\sub")):  # 0x95 0x5C
+            with self.subTest(locale=locale):
+                make_file(os.path.join(self.root, name, "sub", "f"), 1)
+                result = run(["-bn", "-c0", typed], cwd=self.root, env={"LC_ALL": locale, "LOCPATH": self.root})
+                self.assertIn(b"%10d %10d %6d   %s\r\n" % (1, 1, 1, row), result.raw_stdout)
 
     def test_names_and_links(self):
         parts = ["d%02d" % i + "x" * 30 for i in range(9)]  # beyond 260 characters

@@ -8,18 +8,16 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
-#include <unistd.h>
-
-#include <malloc.h>
-#include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>

@@ -5,10 +5,10 @@
 PoolSize::PoolSize(size_t start, size_t max, Clock::time_point now)
     : wanted_(std::min(start, max)), max_(max), settled_(wanted_ >= max), window_start_(now) {}
 
-void PoolSize::Sample(size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
+void PoolSize::Sample(size_t reads, size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
                       Clock::time_point now) {
   if (settled_) return;
-  ++reads_;
+  reads_ += reads;
   entries_ += entries;
   wall_ += wall;
   cpu_ += cpu;

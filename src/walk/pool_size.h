@@ -18,10 +18,13 @@ class PoolSize {
   // A pool of `start` threads that may grow to `max`; fixed when they are equal.
   PoolSize(size_t start, size_t max, Clock::time_point now);
 
-  // One read ended: it listed `entries` in `wall` time, of which the thread
-  // spent `cpu` working.
-  void Sample(size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu, Clock::time_point now);
+  // `reads` ended: they listed `entries` in `wall` time, of which their
+  // thread spent `cpu` working.
+  void Sample(size_t reads, size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
+              Clock::time_point now);
   size_t Wanted() const { return wanted_; }
+  // No sample can change it any more.
+  bool Settled() const { return settled_; }
 
   // A window closes after this many reads and this much time, so that one
   // slow directory does not decide alone.

@@ -39,7 +39,7 @@ TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
       milliseconds wall(1);
       for (size_t read = 0; read < PoolSize::kWindowReads; ++read) {
         now += wall;
-        pool.Sample(window.entries, wall, std::chrono::duration_cast<std::chrono::nanoseconds>(wall * window.cpu_share),
+        pool.Sample(1, window.entries, wall, std::chrono::duration_cast<std::chrono::nanoseconds>(wall * window.cpu_share),
                     now);
         // The window is too short yet: nothing changes before its last read.
         if (read + 1 < PoolSize::kWindowReads) {

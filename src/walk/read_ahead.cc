@@ -84,20 +84,45 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::RunReader(void* self) { static_cast<ReadAhead*>(self)->Reader(); }
 
+// What a reader measures for the pool's size. Its processor time costs a
+// system call, so it is asked for once every kCpuSampleReads reads, and
+// covers them all: between reads a reader only waits.
+struct ReadAhead::ReaderSample {
+  static constexpr size_t kCpuSampleReads = 8;
+  size_t reads = 0, entries = 0;
+  std::chrono::nanoseconds wall{0};
+  std::chrono::nanoseconds cpu_before = platform::ThreadCpuTime();
+};
+
 void ReadAhead::Reader() {
+  ReaderSample sample;
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     ++idle_;
     work_.wait(lock, [this] { return stop_ || FirstReadable(); });
     --idle_;
     if (stop_) return;
-    if (ReadClaimed(FirstReadable(), lock) == ReadEnd::kOutOfMemory) {
+    DirNode* node = FirstReadable();
+    auto start = platform::Now();
+    ReadEnd end = ReadClaimed(node, lock);
+    if (end == ReadEnd::kOutOfMemory) {
       // One thread fewer asks less of the memory that is left; the printer
       // reads what the readers cannot.
       reader_cap_ = started_;
       return;
     }
+    if (end == ReadEnd::kRead && !pool_.Settled()) Measure(node, start, &sample);
   }
+}
+
+void ReadAhead::Measure(const DirNode* node, std::chrono::steady_clock::time_point start, ReaderSample* sample) {
+  auto now = platform::Now();
+  sample->wall += now - start;
+  sample->entries += node->dir.listing.entries.size();
+  if (++sample->reads < ReaderSample::kCpuSampleReads) return;
+  auto cpu = platform::ThreadCpuTime();
+  pool_.Sample(sample->reads, sample->entries, sample->wall, cpu - sample->cpu_before, now);
+  *sample = ReaderSample{0, 0, std::chrono::nanoseconds(0), cpu};
 }
 
 void ReadAhead::Await(DirNode* node) {
@@ -146,8 +171,6 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
   node->state = DirNode::State::kReading;
   --unread_;
   lock.unlock();
-  auto wall = platform::Now();
-  auto cpu = platform::ThreadCpuTime();
   ReadEnd end = ReadEnd::kRead;
   try {
     if (platform::ReadDirectory(&node->dir, [this, node](size_t bytes) { return Pace(node, bytes); }))
@@ -158,11 +181,8 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
     platform::UnreadDirectory(&node->dir);
     end = ReadEnd::kOutOfMemory;
   }
-  auto now = platform::Now();
-  cpu = platform::ThreadCpuTime() - cpu;
   lock.lock();
   if (end == ReadEnd::kRead) {
-    pool_.Sample(node->dir.listing.entries.size(), now - wall, cpu, now);
     Publish(node);
   } else {
     GiveBack(node);

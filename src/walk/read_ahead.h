@@ -101,8 +101,11 @@ class ReadAhead {
  private:
   enum class ReadEnd { kRead, kGivenBack, kOutOfMemory };
 
+  struct ReaderSample;
+
   static void RunReader(void* self);
   void Reader();
+  void Measure(const DirNode* node, std::chrono::steady_clock::time_point start, ReaderSample* sample);
   DirNode* FirstReadable() const;
   // Reads `node`, claimed by this thread, and publishes what it read or
   // gives the node back.

@@ -4,8 +4,11 @@
 // a tree in the cache can use. It grows while reads wait on the file system
 // rather than work: when, over a window of reads, their processor time is
 // under half their wall time (a disk seeking, a network file system). Each
-// step doubles the pool; once a doubling no longer makes entries come in
-// at least a quarter faster, it stops growing for good.
+// step at least doubles the pool, up to as many threads as keep the
+// processors busy while each waits that much (the processors times wall
+// over processor time), and at most multiplies it by eight. Once a step no
+// longer makes entries come in at least a fifth faster, the pool goes back
+// to its size before that step, for good.
 #pragma once
 
 #include <chrono>
@@ -28,16 +31,18 @@ class PoolSize {
 
   // A window closes after this many reads and this much time, so that one
   // slow directory does not decide alone.
-  static constexpr size_t kWindowReads = 32;
-  static constexpr Clock::duration kWindowTime = std::chrono::milliseconds(20);
+  static constexpr size_t kWindowReads = 4;
+  static constexpr Clock::duration kWindowTime = std::chrono::milliseconds(50);
+  static constexpr size_t kMaxStep = 8;
 
  private:
   void CloseWindow(Clock::time_point now);
 
   size_t wanted_;
-  const size_t max_;
+  const size_t start_, max_;
   bool settled_;
-  double rate_before_growth_ = 0;  // entries per second in the window before the last doubling; 0 when none
+  double rate_before_growth_ = 0;  // entries per second in the window before the last step; 0 when none
+  size_t wanted_before_growth_ = 0;
   Clock::time_point window_start_;
   size_t reads_ = 0, entries_ = 0;
   std::chrono::nanoseconds wall_{0}, cpu_{0};

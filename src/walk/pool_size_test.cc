@@ -1,9 +1,11 @@
-// The pool grows only while reads wait, by doublings that pay, up to its
-// maximum; a fixed pool never changes.
+// The pool grows only while reads wait, by steps that pay, from a doubling
+// to eight times, up to its maximum; a step that does not pay is taken
+// back; a fixed pool never changes.
 #include "walk/pool_size.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -26,23 +28,25 @@ TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
   const std::vector<Case> cases = {
       {"fixed", 4, 4, {{0.1, 10}, {0.1, 100}}, {4, 4}},
       {"reads that work", 2, 256, {{1.0, 10}, {0.6, 100}, {0.5, 1000}}, {2, 2, 2}},
-      {"reads that wait, faster each time", 2, 256, {{0.1, 10}, {0.1, 20}, {0.1, 40}}, {4, 8, 16}},
-      {"a doubling that does not pay settles", 2, 256, {{0.1, 10}, {0.1, 12}, {0.1, 100}, {0.1, 1000}}, {4, 4, 4, 4}},
-      {"never past the maximum", 2, 5, {{0.1, 10}, {0.1, 20}, {0.1, 40}}, {4, 5, 5}},
-      {"waiting comes back later", 2, 256, {{1.0, 10}, {0.2, 10}, {0.2, 20}}, {2, 4, 8}},
+      {"reads that wait a little, faster each time", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 40}}, {5, 10, 20}},
+      {"reads that wait long", 2, 256, {{0.05, 10}, {0.05, 20}, {0.0, 40}}, {16, 40, 256}},
+      {"a step that does not pay is taken back", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 21}, {0.1, 100}}, {5, 10, 5, 5}},
+      {"never past the maximum", 2, 7, {{0.4, 10}, {0.4, 20}, {0.4, 40}}, {5, 7, 7}},
+      {"waiting comes back later", 2, 256, {{1.0, 10}, {0.25, 10}, {0.25, 20}}, {2, 8, 16}},
   };
   for (const Case& c : cases) {
     PoolSize::Clock::time_point now;
     PoolSize pool(c.start, c.max, now);
     for (size_t w = 0; w < c.windows.size(); ++w) {
       const Window& window = c.windows[w];
-      milliseconds wall(1);
-      for (size_t read = 0; read < PoolSize::kWindowReads; ++read) {
+      milliseconds wall(5);
+      size_t reads = std::max<size_t>(PoolSize::kWindowReads, PoolSize::kWindowTime / wall);
+      for (size_t read = 0; read < reads; ++read) {
         now += wall;
         pool.Sample(1, window.entries, wall, std::chrono::duration_cast<std::chrono::nanoseconds>(wall * window.cpu_share),
                     now);
         // The window is too short yet: nothing changes before its last read.
-        if (read + 1 < PoolSize::kWindowReads) {
+        if (read + 1 < reads) {
           EXPECT_EQ(pool.Wanted(), w ? c.wanted[w - 1] : c.start) << c.what;
         }
       }

@@ -85,10 +85,12 @@ ReadAhead::~ReadAhead() {
 void ReadAhead::RunReader(void* self) { static_cast<ReadAhead*>(self)->Reader(); }
 
 // What a reader measures for the pool's size. Its processor time costs a
-// system call, so it is asked for once every kCpuSampleReads reads, and
-// covers them all: between reads a reader only waits.
+// system call, so it is asked for once every kCpuSampleReads reads or
+// kCpuSampleTime of reading, whichever comes first, and covers them all:
+// between reads a reader only waits.
 struct ReadAhead::ReaderSample {
   static constexpr size_t kCpuSampleReads = 8;
+  static constexpr std::chrono::milliseconds kCpuSampleTime{1};
   size_t reads = 0, entries = 0;
   std::chrono::nanoseconds wall{0};
   std::chrono::nanoseconds cpu_before = platform::ThreadCpuTime();
@@ -102,6 +104,11 @@ void ReadAhead::Reader() {
     work_.wait(lock, [this] { return stop_ || FirstReadable(); });
     --idle_;
     if (stop_) return;
+    if (live_readers_ >= pool_.Wanted()) {
+      // The pool went back to a smaller size.
+      --live_readers_;
+      return;
+    }
     DirNode* node = FirstReadable();
     auto start = platform::Now();
     ReadEnd end = ReadClaimed(node, lock);
@@ -109,6 +116,7 @@ void ReadAhead::Reader() {
       // One thread fewer asks less of the memory that is left; the printer
       // reads what the readers cannot.
       reader_cap_ = started_;
+      --live_readers_;
       return;
     }
     if (end == ReadEnd::kRead && !pool_.Settled()) Measure(node, start, &sample);
@@ -119,7 +127,7 @@ void ReadAhead::Measure(const DirNode* node, std::chrono::steady_clock::time_poi
   auto now = platform::Now();
   sample->wall += now - start;
   sample->entries += node->dir.listing.entries.size();
-  if (++sample->reads < ReaderSample::kCpuSampleReads) return;
+  if (++sample->reads < ReaderSample::kCpuSampleReads && sample->wall < ReaderSample::kCpuSampleTime) return;
   auto cpu = platform::ThreadCpuTime();
   pool_.Sample(sample->reads, sample->entries, sample->wall, cpu - sample->cpu_before, now);
   *sample = ReaderSample{0, 0, std::chrono::nanoseconds(0), cpu};
@@ -248,6 +256,7 @@ void ReadAhead::StartWantedReaders(std::unique_lock<std::mutex>& lock) {
   size_t wanted = ReadersToStart();
   if (wanted == 0) return;
   started_ += wanted;
+  live_readers_ += wanted;
   lock.unlock();
   size_t started = 0;
   for (; started < wanted; ++started) {
@@ -257,5 +266,6 @@ void ReadAhead::StartWantedReaders(std::unique_lock<std::mutex>& lock) {
   }
   lock.lock();
   started_ -= wanted - started;
+  live_readers_ -= wanted - started;
   if (started < wanted) reader_cap_ = std::min(reader_cap_, started_);
 }

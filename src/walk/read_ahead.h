@@ -125,6 +125,7 @@ class ReadAhead {
   size_t ahead_bytes_ = 0;
   size_t idle_ = 0;               // readers waiting for work
   size_t started_ = 0;            // readers started
+  size_t live_readers_ = 0;       // of them, not ended
   size_t reader_cap_;             // lowered when the system refuses a thread or memory
   bool stop_ = false;
   PoolSize pool_;

@@ -105,8 +105,10 @@ void ReadAhead::Reader() {
     --idle_;
     if (stop_) return;
     if (live_readers_ >= pool_.Wanted()) {
-      // The pool went back to a smaller size.
+      // The pool went back to a smaller size: the work this reader was
+      // woken for goes to another.
       --live_readers_;
+      work_.notify_one();
       return;
     }
     DirNode* node = FirstReadable();

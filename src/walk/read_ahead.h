@@ -35,7 +35,8 @@
 //
 // Why nothing hangs: the printer waits only for the head, and only while
 // another thread reads it; that read never stops for the budget, and gives
-// its node back only at the stop. Readers wait for work only while no
+// its node back only at the stop or when memory runs out, when the printer
+// reads it itself. Readers wait for work only while no
 // unread node may be read; Done, the end of a read and a node given back
 // wake them. A read never waits for memory while it holds descriptors: it
 // gives its node back instead.
@@ -67,7 +68,6 @@ struct DirNode {
   size_t counted = 0;                   // bytes it counts against the budget
   size_t given_back_at = 0;             // listing bytes when a read last gave it back
   State state = State::kUnread;
-  bool out_of_memory = false;
 };
 
 // Listings read but not yet done with, beyond which only the directory the

@@ -161,13 +161,16 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
     close(fd);
     throw;
   }
-  if (error == kGivenUp || dir->listing.subdirs == 0) close(fd);
-  if (error == kGivenUp) {
-    UnreadDirectory(dir);
-    return false;
+  if (error == kGivenUp || dir->listing.subdirs == 0) {
+    close(fd);
+    if (error == kGivenUp) {
+      UnreadDirectory(dir);
+      return false;
+    }
+    dir->listing.error = error;
+    return true;
   }
   dir->listing.error = error;
-  if (dir->listing.subdirs == 0) return true;
   descriptors().Keep(dir, fd, dir->listing.subdirs);
   --*slots.held();
   return true;

@@ -37,8 +37,12 @@ Descriptors& descriptors() {
 
 void Descriptors::Reserve() {
   std::unique_lock<std::mutex> lock(mu_);
-  while (budget_ - used_ < kSlotsPerRead)
-    if (!EvictOneLocked()) released_.wait(lock);
+  while (budget_ - used_ < kSlotsPerRead) {
+    if (Dir* idle = UnpinnedKept())
+      Close(lock, idle);
+    else
+      released_.wait(lock);
+  }
   used_ += kSlotsPerRead;
   ++reads_;
   assert(used_ <= budget_);
@@ -57,7 +61,10 @@ void Descriptors::Release(size_t slots) {
 // to give one back. False when neither can be.
 bool Descriptors::MakeRoom() {
   std::unique_lock<std::mutex> lock(mu_);
-  if (EvictOneLocked()) return true;
+  if (Dir* idle = UnpinnedKept()) {
+    Close(lock, idle);
+    return true;
+  }
   if (reads_ - stalled_ <= 1) return false;
   ++stalled_;
   released_.wait(lock);
@@ -103,24 +110,29 @@ int Descriptors::Pin(Dir* dir, size_t* slots) {
     if (next < 0) return -1;
     fd = next;
   }
-  std::lock_guard<std::mutex> lock(mu_);
-  if (dir->handle.fd >= 0) {
-    close(fd);  // another read reopened it meanwhile
-  } else {
-    dir->handle.fd = fd;
-    AddToCache(dir);
-    --*slots;
+  int spare = -1;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (dir->handle.fd >= 0) {
+      spare = fd;  // another read reopened it meanwhile
+    } else {
+      dir->handle.fd = fd;
+      AddToCache(dir);
+      --*slots;
+    }
+    ++dir->handle.pins;
+    fd = dir->handle.fd;
   }
-  ++dir->handle.pins;
-  return dir->handle.fd;
+  if (spare >= 0) close(spare);
+  return fd;
 }
 
 void Descriptors::ChildOpened(Dir* dir, bool pinned) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   assert(dir->handle.unopened > 0 && (!pinned || dir->handle.pins > 0));
   if (pinned) --dir->handle.pins;
   --dir->handle.unopened;
-  if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
+  if (dir->handle.unopened == 0 && dir->handle.pins == 0) Close(lock, dir);
 }
 
 void Descriptors::ChildReturned(Dir* dir) {
@@ -129,9 +141,9 @@ void Descriptors::ChildReturned(Dir* dir) {
 }
 
 void Descriptors::Forget(Dir* dir) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   assert(dir->handle.pins == 0);
-  CloseLocked(dir);
+  Close(lock, dir);
 }
 
 int Descriptors::OpenDirectoryAt(int dir_fd, const char* name, int flags) {
@@ -147,30 +159,31 @@ int Descriptors::OpenDirectoryAt(int dir_fd, const char* name, int flags) {
 }
 
 void Descriptors::Unpin(Dir* dir) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   assert(dir->handle.pins > 0);
   --dir->handle.pins;
-  if (dir->handle.unopened == 0 && dir->handle.pins == 0) CloseLocked(dir);
+  if (dir->handle.unopened == 0 && dir->handle.pins == 0) Close(lock, dir);
 }
 
-bool Descriptors::EvictOneLocked() {
-  for (Dir* dir : cache_) {
-    if (dir->handle.pins == 0) {
-      CloseLocked(dir);
-      return true;
-    }
-  }
-  return false;
+Dir* Descriptors::UnpinnedKept() const {
+  for (Dir* dir : cache_)
+    if (dir->handle.pins == 0) return dir;
+  return nullptr;
 }
 
-void Descriptors::CloseLocked(Dir* dir) {
-  if (dir->handle.fd < 0) return;
-  close(dir->handle.fd);
+// A system call is slow beside everything else done under the lock, so the
+// descriptor is closed without it; its slot stays taken until it is closed.
+void Descriptors::Close(std::unique_lock<std::mutex>& lock, Dir* dir) {
+  int fd = dir->handle.fd;
+  if (fd < 0) return;
   dir->handle.fd = -1;
   Dir* last = cache_.back();
   cache_[dir->handle.cache_index] = last;
   last->handle.cache_index = dir->handle.cache_index;
   cache_.pop_back();
+  lock.unlock();
+  close(fd);
+  lock.lock();
   assert(used_ > 0);
   --used_;
   released_.notify_all();

@@ -18,7 +18,9 @@
 //
 // Invariants (under `mu_`):
 // - used_ <= budget_: kSlotsPerRead for each read in progress, plus one
-//   for each kept descriptor, less the slots of reads that kept theirs.
+//   for each kept descriptor and each being closed, less the slots of reads
+//   that kept theirs. Descriptors are closed outside the lock, which every
+//   read takes several times: a close holds its slot until it is done.
 // - A directory is in `cache_` exactly when it keeps a descriptor; one with
 //   pins > 0 is never closed.
 //
@@ -79,8 +81,8 @@ class Descriptors {
  private:
   bool MakeRoom();
   void Unpin(Dir* dir);
-  bool EvictOneLocked();
-  void CloseLocked(Dir* dir);
+  Dir* UnpinnedKept() const;
+  void Close(std::unique_lock<std::mutex>& lock, Dir* dir);
   void AddToCache(Dir* dir);
 
   std::mutex mu_;

@@ -86,8 +86,8 @@ inline bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Told, batch by batch, how many bytes the listing being read holds; false
-// gives the reading up.
+// Told, before each batch of entries after the first, how many bytes the
+// listing being read holds; false gives the reading up.
 using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
 // Reads `dir` whole into dir->listing; an error that stops the reading is

@@ -113,7 +113,8 @@ void ReadAhead::Reader() {
     }
     DirNode* node = FirstReadable();
     auto start = platform::Now();
-    ReadEnd end = ReadClaimed(node, lock);
+    size_t entries = 0;
+    ReadEnd end = ReadClaimed(node, lock, &entries);
     if (end == ReadEnd::kOutOfMemory) {
       // One thread fewer asks less of the memory that is left; the printer
       // reads what the readers cannot.
@@ -121,14 +122,14 @@ void ReadAhead::Reader() {
       --live_readers_;
       return;
     }
-    if (end == ReadEnd::kRead && !pool_.Settled()) Measure(node, start, &sample);
+    if (end == ReadEnd::kRead && !pool_.Settled()) Measure(entries, start, &sample);
   }
 }
 
-void ReadAhead::Measure(const DirNode* node, std::chrono::steady_clock::time_point start, ReaderSample* sample) {
+void ReadAhead::Measure(size_t entries, std::chrono::steady_clock::time_point start, ReaderSample* sample) {
   auto now = platform::Now();
   sample->wall += now - start;
-  sample->entries += node->dir.listing.entries.size();
+  sample->entries += entries;
   if (++sample->reads < ReaderSample::kCpuSampleReads && sample->wall < ReaderSample::kCpuSampleTime) return;
   auto cpu = platform::ThreadCpuTime();
   pool_.Sample(sample->reads, sample->entries, sample->wall, cpu - sample->cpu_before, now);
@@ -136,6 +137,7 @@ void ReadAhead::Measure(const DirNode* node, std::chrono::steady_clock::time_poi
 }
 
 void ReadAhead::Await(DirNode* node) {
+  if (node->state == DirNode::State::kRead) return;
   std::unique_lock<std::mutex> lock(mu_);
   assert(node->state == DirNode::State::kRead || node == frontier_);
   bool may_help = true;
@@ -157,11 +159,15 @@ void ReadAhead::Done(DirNode* node) {
   node->dir.listing.Release();
   node->children.reset();  // all done, so none has children left
   node->subdirs = 0;
-  std::lock_guard<std::mutex> lock(mu_);
-  bool was_full = ahead_bytes_ >= kReadAheadBytes;
-  ahead_bytes_ -= node->counted;
+  // Without the lock, which the printer would otherwise take for every
+  // directory: a reader that found no room saw the budget under the lock,
+  // and waits by the time this one is taken to wake it.
+  size_t before = ahead_bytes_.fetch_sub(node->counted);
+  bool room_made = before >= kReadAheadBytes && before - node->counted < kReadAheadBytes;
   node->counted = 0;
-  if (was_full && ahead_bytes_ < kReadAheadBytes) work_.notify_all();
+  if (!room_made) return;
+  { std::lock_guard<std::mutex> lock(mu_); }
+  work_.notify_all();
 }
 
 // The first unread node of the frontier, when it may be read now: the head
@@ -176,7 +182,7 @@ DirNode* ReadAhead::FirstReadable() const {
   return ahead_bytes_ + node->given_back_at < kReadAheadBytes ? node : nullptr;
 }
 
-ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock) {
+ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries) {
   assert(node->state == DirNode::State::kUnread && unread_ > 0);
   node->state = DirNode::State::kReading;
   --unread_;
@@ -191,6 +197,7 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
     platform::UnreadDirectory(&node->dir);
     end = ReadEnd::kOutOfMemory;
   }
+  if (entries) *entries = node->dir.listing.entries.size();
   lock.lock();
   if (end == ReadEnd::kRead) {
     Publish(node);
@@ -204,19 +211,22 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
 // goes on.
 bool ReadAhead::Pace(DirNode* node, size_t listing_bytes) {
   std::lock_guard<std::mutex> lock(mu_);
-  ahead_bytes_ = ahead_bytes_ - node->counted + listing_bytes;
-  node->counted = listing_bytes;
+  Recount(node, listing_bytes);
   if (stop_) return false;
   if (node == frontier_ || ahead_bytes_ <= kReadAheadBytes) return true;
   node->given_back_at = listing_bytes;
   return false;
 }
 
+// What `node` counts against the budget becomes `bytes`.
+void ReadAhead::Recount(DirNode* node, size_t bytes) {
+  ahead_bytes_ += bytes - node->counted;  // modulo 2^n: the sum stays exact
+  node->counted = bytes;
+}
+
 // The node's children take its place in the frontier.
 void ReadAhead::Publish(DirNode* node) {
-  size_t cost = node->dir.listing.Bytes() + node->subdirs * sizeof(DirNode);
-  ahead_bytes_ = ahead_bytes_ - node->counted + cost;
-  node->counted = cost;
+  Recount(node, node->dir.listing.Bytes() + node->subdirs * sizeof(DirNode));
   DirNode* before = node->prev;
   DirNode* after = node->next;
   for (size_t i = 0; i < node->subdirs; ++i) {
@@ -228,17 +238,17 @@ void ReadAhead::Publish(DirNode* node) {
   (before ? before->next : frontier_) = after;
   if (after) after->prev = before;
   node->prev = node->next = nullptr;
-  node->state = DirNode::State::kRead;
   unread_ += node->subdirs;
   // The head may have moved on to a node that waited for room.
   for (size_t i = std::min(std::max<size_t>(node->subdirs, 1), idle_); i > 0; --i) work_.notify_one();
   read_.notify_one();
+  // Last: from here on the printer may take the node without the lock.
+  node->state = DirNode::State::kRead;
 }
 
 // The node waits in its place in the frontier for another read.
 void ReadAhead::GiveBack(DirNode* node) {
-  ahead_bytes_ -= node->counted;
-  node->counted = 0;
+  Recount(node, 0);
   node->state = DirNode::State::kUnread;
   ++unread_;
   work_.notify_one();

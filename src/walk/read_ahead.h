@@ -15,7 +15,9 @@
 //   otherwise by nobody.
 // - When its read ends, its children take its place in the frontier and the
 //   node belongs to the printer, which walks `dir.listing` and `children`
-//   without the lock, and frees both in Done.
+//   without the lock, and frees both in Done. The change of `state` to kRead
+//   is the last thing the reader does with the node: the printer finds a
+//   listing ready without taking the lock.
 // - The printer alone starts and joins readers. ReadAhead owns the tree and
 //   frees it, without recursion, after the readers have stopped.
 // - Everything else is guarded by `mu_`.
@@ -27,7 +29,9 @@
 // - Every node before the first unread one in the frontier is being read, so
 //   finding work steps over at most one node per thread.
 // - `ahead_bytes_` is the sum of `counted` over nodes being read and nodes
-//   read but not done: listings count as their bytes arrive.
+//   read but not done: listings count as their bytes arrive. Done lowers it
+//   without the lock, and takes the lock only to wake readers when that
+//   makes room.
 // - Past kReadAheadBytes, a read goes on only when its node is the head: any
 //   other gives its node back to the frontier, unread, and frees its memory.
 //   Memory for listings is thus bounded by the budget, the head's listing and
@@ -42,6 +46,7 @@
 // gives its node back instead.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -67,7 +72,9 @@ struct DirNode {
   DirNode* next = nullptr;
   size_t counted = 0;                   // bytes it counts against the budget
   size_t given_back_at = 0;             // listing bytes when a read last gave it back
-  State state = State::kUnread;
+  // Changed under the lock; the printer looks without it for a listing
+  // that is ready, which the change to kRead publishes.
+  std::atomic<State> state{State::kUnread};
 };
 
 // Listings read but not yet done with, beyond which only the directory the
@@ -105,12 +112,14 @@ class ReadAhead {
 
   static void RunReader(void* self);
   void Reader();
-  void Measure(const DirNode* node, std::chrono::steady_clock::time_point start, ReaderSample* sample);
+  void Measure(size_t entries, std::chrono::steady_clock::time_point start, ReaderSample* sample);
   DirNode* FirstReadable() const;
-  // Reads `node`, claimed by this thread, and publishes what it read or
-  // gives the node back.
-  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock);
+  // Reads `node`, claimed by this thread, and publishes what it read (the
+  // number of its entries in `*entries`) or gives the node back. A node
+  // published is the printer's: the reader no longer touches it.
+  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries = nullptr);
   bool Pace(DirNode* node, size_t listing_bytes);
+  void Recount(DirNode* node, size_t bytes);
   void Publish(DirNode* node);
   void GiveBack(DirNode* node);
   size_t ReadersToStart() const;
@@ -122,7 +131,7 @@ class ReadAhead {
   std::condition_variable read_;  // the printer: a read ended or readers are wanted
   DirNode* frontier_ = nullptr;   // its head
   size_t unread_ = 1;             // nodes of the frontier not being read
-  size_t ahead_bytes_ = 0;
+  std::atomic<size_t> ahead_bytes_{0};  // changed under the lock, except by Done
   size_t idle_ = 0;               // readers waiting for work
   size_t started_ = 0;            // readers started
   size_t live_readers_ = 0;       // of them, not ended

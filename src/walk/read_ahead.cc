@@ -140,10 +140,13 @@ void ReadAhead::Await(DirNode* node) {
   if (node->state == DirNode::State::kRead) return;
   std::unique_lock<std::mutex> lock(mu_);
   assert(node->state == DirNode::State::kRead || node == frontier_);
+  assert(!kept_for_printer_ || kept_for_printer_ == node);
+  awaited_ = node;
   bool may_help = true;
   while (node->state != DirNode::State::kRead) {
     StartWantedReaders(lock);
     if (node->state == DirNode::State::kUnread) {
+      kept_for_printer_ = nullptr;
       if (ReadClaimed(node, lock) == ReadEnd::kOutOfMemory) throw std::bad_alloc();
     } else if (DirNode* next = may_help ? FirstReadable() : nullptr) {
       // Another thread reads the head: read what comes after it meanwhile.
@@ -152,6 +155,7 @@ void ReadAhead::Await(DirNode* node) {
       read_.wait(lock, [this, node] { return node->state != DirNode::State::kReading || ReadersToStart() > 0; });
     }
   }
+  awaited_ = nullptr;
 }
 
 void ReadAhead::Done(DirNode* node) {
@@ -170,14 +174,14 @@ void ReadAhead::Done(DirNode* node) {
   work_.notify_all();
 }
 
-// The first unread node of the frontier, when it may be read now: the head
-// always, any other while the budget has room for what its listing reached
-// when a read last gave it back.
+// The first unread node of the frontier but the one kept for the printer,
+// when it may be read now: the head always, any other while the budget has
+// room for what its listing reached when a read last gave it back.
 DirNode* ReadAhead::FirstReadable() const {
   size_t skipped = 0;
   DirNode* node = frontier_;
-  for (; node && node->state != DirNode::State::kUnread; node = node->next) ++skipped;
-  assert(skipped <= started_ + 1);
+  for (; node && (node->state != DirNode::State::kUnread || node == kept_for_printer_); node = node->next) ++skipped;
+  assert(skipped <= started_ + 2);
   if (!node || node == frontier_) return node;
   return ahead_bytes_ + node->given_back_at < kReadAheadBytes ? node : nullptr;
 }
@@ -239,8 +243,15 @@ void ReadAhead::Publish(DirNode* node) {
   if (after) after->prev = before;
   node->prev = node->next = nullptr;
   unread_ += node->subdirs;
-  // The head may have moved on to a node that waited for room.
-  for (size_t i = std::min(std::max<size_t>(node->subdirs, 1), idle_); i > 0; --i) work_.notify_one();
+  // The printer waits for this node, so its first subdirectory, now the
+  // head, is what the printer asks for next: it reads that one itself
+  // instead of waking for it, which in a chain of single subdirectories
+  // would cost a hand-over per level. Otherwise the head may have moved on
+  // to a node that waited for room.
+  bool keep = node == awaited_ && node->subdirs > 0;
+  if (keep) kept_for_printer_ = &node->children[0];
+  size_t for_readers = keep ? node->subdirs - 1 : std::max<size_t>(node->subdirs, 1);
+  for (size_t i = std::min(for_readers, idle_); i > 0; --i) work_.notify_one();
   read_.notify_one();
   // Last: from here on the printer may take the node without the lock.
   node->state = DirNode::State::kRead;
@@ -258,8 +269,9 @@ void ReadAhead::GiveBack(DirNode* node) {
 // Readers start as work for them appears, up to what the pool wants.
 size_t ReadAhead::ReadersToStart() const {
   size_t wanted = std::min(pool_.Wanted() - 1, reader_cap_);
-  if (started_ >= wanted || unread_ <= idle_) return 0;
-  return std::min(wanted - started_, unread_ - idle_);
+  size_t unread = unread_ - (kept_for_printer_ != nullptr);
+  if (started_ >= wanted || unread <= idle_) return 0;
+  return std::min(wanted - started_, unread - idle_);
 }
 
 // Threads start outside the lock. Where the system grants fewer than asked

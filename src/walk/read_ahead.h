@@ -27,7 +27,11 @@
 //   in print order (depth first, children in listing order). Its head is the
 //   next directory the printer will Await that is not read yet.
 // - Every node before the first unread one in the frontier is being read, so
-//   finding work steps over at most one node per thread.
+//   finding work steps over at most one node per thread, and the kept node.
+// - `kept_for_printer_`, when set, is the unread head: the first
+//   subdirectory of the directory the printer waited for, and so the next it
+//   asks for. Readers pass it by and the printer reads it itself, so that a
+//   chain of single subdirectories is not handed from thread to thread.
 // - `ahead_bytes_` is the sum of `counted` over nodes being read and nodes
 //   read but not done: listings count as their bytes arrive. Done lowers it
 //   without the lock, and takes the lock only to wake readers when that
@@ -40,9 +44,9 @@
 // Why nothing hangs: the printer waits only for the head, and only while
 // another thread reads it; that read never stops for the budget, and gives
 // its node back only at the stop or when memory runs out, when the printer
-// reads it itself. Readers wait for work only while no
-// unread node may be read; Done, the end of a read and a node given back
-// wake them. A read never waits for memory while it holds descriptors: it
+// reads it itself; the kept node is read by the printer as soon as it asks.
+// Readers wait for work only while no unread node may be read; Done, the end
+// of a read and a node given back wake them. A read never waits for memory while it holds descriptors: it
 // gives its node back instead.
 #pragma once
 
@@ -130,6 +134,8 @@ class ReadAhead {
   std::condition_variable work_;  // readers: a directory to read, room, or the stop
   std::condition_variable read_;  // the printer: a read ended or readers are wanted
   DirNode* frontier_ = nullptr;   // its head
+  DirNode* awaited_ = nullptr;    // what the printer waits for in Await
+  DirNode* kept_for_printer_ = nullptr;  // an unread head the printer reads next
   size_t unread_ = 1;             // nodes of the frontier not being read
   std::atomic<size_t> ahead_bytes_{0};  // changed under the lock, except by Done
   size_t idle_ = 0;               // readers waiting for work

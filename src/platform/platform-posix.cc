@@ -433,11 +433,19 @@ void JoinThread(Thread* thread) {
   delete thread;
 }
 
-std::chrono::nanoseconds ThreadCpuTime() {
+namespace {
+
+std::chrono::nanoseconds CpuClock(clockid_t clock) {
   struct timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  clock_gettime(clock, &ts);
   return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 }
+
+}  // namespace
+
+std::chrono::nanoseconds ThreadCpuTime() { return CpuClock(CLOCK_THREAD_CPUTIME_ID); }
+
+std::chrono::nanoseconds ProcessCpuTime() { return CpuClock(CLOCK_PROCESS_CPUTIME_ID); }
 
 // glibc gives each thread an arena of its own, each reserving 64 MiB of
 // address space. And it serves a large block from the heap once a block of

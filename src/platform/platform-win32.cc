@@ -523,6 +523,13 @@ uint64_t Ticks(const FILETIME& time) {
   return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }
 
+// Kernel and user time, counted in units of 100 ns.
+std::chrono::nanoseconds CpuTime(BOOL (WINAPI *times)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*), HANDLE of) {
+  FILETIME created, exited, kernel, user;
+  if (!times(of, &created, &exited, &kernel, &user)) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds((Ticks(kernel) + Ticks(user)) * 100);
+}
+
 }  // namespace
 
 // The stack size is reserved, not committed, as for the main thread.
@@ -541,12 +548,9 @@ void JoinThread(Thread* thread) {
   delete thread;
 }
 
-// Kernel and user time, in units of 100 ns.
-std::chrono::nanoseconds ThreadCpuTime() {
-  FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return std::chrono::nanoseconds(0);
-  return std::chrono::nanoseconds((Ticks(kernel) + Ticks(user)) * 100);
-}
+std::chrono::nanoseconds ThreadCpuTime() { return CpuTime(GetThreadTimes, GetCurrentThread()); }
+
+std::chrono::nanoseconds ProcessCpuTime() { return CpuTime(GetProcessTimes, GetCurrentProcess()); }
 
 // One process heap serves every thread.
 void TuneAllocator(unsigned) {}

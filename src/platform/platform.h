@@ -176,6 +176,8 @@ Thread* StartThread(void (*run)(void*), void* arg);
 void JoinThread(Thread* thread);
 // Processor time the calling thread has used.
 std::chrono::nanoseconds ThreadCpuTime();
+// Processor time all threads of the process have used.
+std::chrono::nanoseconds ProcessCpuTime();
 // Before threads start: memory is allocated from at most `arenas` pools, so
 // that address space does not grow with the number of threads, and large
 // blocks go back to the system when freed.

@@ -3,7 +3,9 @@
 // The pool starts with about as many threads as processors, which is what
 // a tree in the cache can use. It grows while reads wait on the file system
 // rather than work: when, over a window of reads, their processor time is
-// under half their wall time (a disk seeking, a network file system). Each
+// under half their wall time (a disk seeking, a network file system), and
+// the process keeps less than nine tenths of the processors busy (beyond
+// that, more threads would only wait for a processor to run on). Each
 // step at least doubles the pool, up to as many threads as keep the
 // processors busy while each waits that much (the processors times wall
 // over processor time), and at most multiplies it by eight. Once a step no
@@ -13,13 +15,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 
 class PoolSize {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // A pool of `start` threads that may grow to `max`; fixed when they are equal.
-  PoolSize(size_t start, size_t max, Clock::time_point now);
+  using CpuClock = std::function<std::chrono::nanoseconds()>;
+
+  // A pool of `start` threads, one per processor, that may grow to `max`;
+  // fixed when they are equal. `process_cpu` tells the processor time the
+  // whole process has used.
+  PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock process_cpu);
 
   // `reads` ended: they listed `entries` in `wall` time, of which their
   // thread spent `cpu` working.
@@ -34,6 +41,7 @@ class PoolSize {
   static constexpr size_t kWindowReads = 4;
   static constexpr Clock::duration kWindowTime = std::chrono::milliseconds(50);
   static constexpr size_t kMaxStep = 8;
+  static constexpr double kBusyProcessors = 0.9;
 
  private:
   void CloseWindow(Clock::time_point now);
@@ -43,7 +51,9 @@ class PoolSize {
   bool settled_;
   double rate_before_growth_ = 0;  // entries per second in the window before the last step; 0 when none
   size_t wanted_before_growth_ = 0;
+  CpuClock process_cpu_;
   Clock::time_point window_start_;
+  std::chrono::nanoseconds process_cpu_at_window_start_{0};
   size_t reads_ = 0, entries_ = 0;
   std::chrono::nanoseconds wall_{0}, cpu_{0};
 };

@@ -1,6 +1,6 @@
-// The pool grows only while reads wait, by steps that pay, from a doubling
-// to eight times, up to its maximum; a step that does not pay is taken
-// back; a fixed pool never changes.
+// The pool grows only while reads wait and processors are left, by steps
+// that pay, from a doubling to eight times, up to its maximum; a step that
+// does not pay is taken back; a fixed pool never changes.
 #include "walk/pool_size.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,9 @@ namespace {
 using std::chrono::milliseconds;
 
 struct Window {
-  double cpu_share;  // of each read's wall time
-  size_t entries;    // per read: the rate the window reaches
+  double cpu_share;        // of each read's wall time
+  size_t entries;          // per read: the rate the window reaches
+  double processors_busy = 0.5;  // share the whole process keeps busy
 };
 
 struct Case {
@@ -33,16 +34,19 @@ TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
       {"a step that does not pay is taken back", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 21}, {0.1, 100}}, {5, 10, 5, 5}},
       {"never past the maximum", 2, 7, {{0.4, 10}, {0.4, 20}, {0.4, 40}}, {5, 7, 7}},
       {"waiting comes back later", 2, 256, {{1.0, 10}, {0.25, 10}, {0.25, 20}}, {2, 8, 16}},
+      {"reads wait while the processors are busy", 2, 256, {{0.1, 10, 0.95}, {0.1, 10, 0.85}}, {2, 16}},
   };
   for (const Case& c : cases) {
     PoolSize::Clock::time_point now;
-    PoolSize pool(c.start, c.max, now);
+    std::chrono::nanoseconds process_cpu(0);
+    PoolSize pool(c.start, c.max, now, [&process_cpu] { return process_cpu; });
     for (size_t w = 0; w < c.windows.size(); ++w) {
       const Window& window = c.windows[w];
       milliseconds wall(5);
       size_t reads = std::max<size_t>(PoolSize::kWindowReads, PoolSize::kWindowTime / wall);
       for (size_t read = 0; read < reads; ++read) {
         now += wall;
+        process_cpu += std::chrono::duration_cast<std::chrono::nanoseconds>(wall * c.start * window.processors_busy);
         pool.Sample(1, window.entries, wall, std::chrono::duration_cast<std::chrono::nanoseconds>(wall * window.cpu_share),
                     now);
         // The window is too short yet: nothing changes before its last read.

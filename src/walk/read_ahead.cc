@@ -22,10 +22,10 @@ size_t Processors() { return std::max(1u, std::thread::hardware_concurrency()); 
 
 PoolSize InitialPool() {
   size_t fixed = FixedThreads();
-  if (fixed) return PoolSize(fixed, fixed, platform::Now());
+  if (fixed) return PoolSize(fixed, fixed, platform::Now(), platform::ProcessCpuTime);
   // The printer does little besides reading: one thread per processor keeps
   // them all busy on a tree in the cache.
-  return PoolSize(Processors(), kMaxThreads, platform::Now());
+  return PoolSize(Processors(), kMaxThreads, platform::Now(), platform::ProcessCpuTime);
 }
 
 // Frees the tree below `top` bottom up, without recursion or allocation: a

@@ -94,7 +94,7 @@ class ProgressLineTest(unittest.TestCase):
     and 1.5 s have passed: the rows fill the terminal and hold the walk, so
     that it goes on after its first second."""
 
-    WIDTH = 40  # too narrow for the whole path of a directory
+    WIDTH = 48  # too narrow for the whole path of a directory, wide enough for its blank
     # The Win32 console draws through Wine's terminal emulation, which erases
     # a line with "\r" and an escape sequence of its own.
     ESCAPES = rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07"

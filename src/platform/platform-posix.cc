@@ -75,25 +75,6 @@ struct linux_dirent64 {
 
 constexpr size_t kBatchBytes = 32 * 1024;
 
-// Room for one more batch in each part of the listing: exactly a batch's
-// worth for the first, which is all most directories have, and at least
-// double for the next, so that a wide directory is copied a few times only.
-void ReserveBatch(const char* batch, long n, Listing* listing) {
-  size_t entries = 0, names = 0;
-  for (long pos = 0; pos < n;) {
-    auto* d = reinterpret_cast<const linux_dirent64*>(batch + pos);
-    pos += d->d_reclen;
-    ++entries;
-    names += strlen(d->d_name) + 1;
-  }
-  auto grow = [](auto* part, size_t more) {
-    size_t need = part->size() + more;
-    if (need > part->capacity()) part->reserve(part->empty() ? need : std::max(need, 2 * part->capacity()));
-  };
-  grow(&listing->entries, entries);
-  grow(&listing->names, names);
-}
-
 // Linux: whole batches of entries with getdents64. 0, kGivenUp or the error
 // that stopped the reading. The pacer hears of the listing before each batch
 // after the first: most directories fit in one and end without a question.
@@ -104,7 +85,6 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
     long n = syscall(SYS_getdents64, fd, batch, sizeof batch);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : 0;
-    ReserveBatch(batch, n, listing);
     for (long pos = 0; pos < n;) {
       auto* d = reinterpret_cast<linux_dirent64*>(batch + pos);
       pos += d->d_reclen;

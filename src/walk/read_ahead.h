@@ -46,8 +46,8 @@
 // its node back only at the stop or when memory runs out, when the printer
 // reads it itself; the kept node is read by the printer as soon as it asks.
 // Readers wait for work only while no unread node may be read; Done, the end
-// of a read and a node given back wake them. A read never waits for memory while it holds descriptors: it
-// gives its node back instead.
+// of a read and a node given back wake them. A read never waits for memory
+// while it holds descriptors: it gives its node back instead.
 #pragma once
 
 #include <atomic>

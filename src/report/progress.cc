@@ -23,7 +23,7 @@ struct Progress {
   bool on = platform::StderrTerminalWidth() > 0 && !platform::StdoutIsPipe();
   Clock::time_point next_draw = platform::Now() + kQuietTime;
   uint64_t dirs = 0, files = 0, bytes = 0;
-  std::string path;
+  std::string_view path;
   size_t shown = 0;  // columns the line covers on the screen; 0 when none is shown
 };
 
@@ -34,7 +34,7 @@ Progress& State() {
 
 // Where the character that starts at `text[i]` ends, so that neither a
 // double-byte character of the path text nor a UTF-8 sequence is cut.
-size_t CharEnd(const std::string& text, size_t i) {
+size_t CharEnd(std::string_view text, size_t i) {
   unsigned char c = static_cast<unsigned char>(text[i]);
   if (platform::IsLeadByte(c)) return std::min(i + 2, text.size());
   ++i;
@@ -47,7 +47,7 @@ size_t CharEnd(const std::string& text, size_t i) {
 // left out. No character takes more columns than it has bytes, so counting
 // bytes never overfills the line. Control characters would move the cursor;
 // they show as "?".
-std::string Shorten(const std::string& path, size_t room) {
+std::string Shorten(std::string_view path, size_t room) {
   size_t start = 0;
   std::string shown;
   if (path.size() > room) {
@@ -85,13 +85,14 @@ void Tick(Progress& p) {
 
 }  // namespace
 
-void ProgressDirectory(std::string_view path) {
+void ProgressDirectory() {
   Progress& p = State();
   if (!p.on) return;
   ++p.dirs;
-  p.path.assign(path.data(), path.size());
   Tick(p);
 }
+
+void ProgressAt(std::string_view path) { State().path = path; }
 
 void ProgressFile(uint64_t size) {
   Progress& p = State();

@@ -38,7 +38,6 @@ class Walk {
         path_(StartDirectory(pathname)), start_path_(path_), read_ahead_(start_path_.c_str()) {}
 
   files_t Run() {
-    ProgressDirectory(pathname_);
     Enter(read_ahead_.Root());
     for (;;) {
       if (OutFailed()) return files_t();  // nobody sees the rest
@@ -54,6 +53,7 @@ class Walk {
       read_ahead_.Done(level.node);
       levels_.pop_back();
       if (levels_.empty()) return done;
+      ShowWhere();
       FinishDirectory(done, done_len);
     }
   }
@@ -71,8 +71,18 @@ class Walk {
   bool RowsWanted() const { return !opt.t || levels_.size() == 1; }
 
   void Enter(DirNode* node) {
-    read_ahead_.Await(node);
     levels_.push_back(Level{node, path_.size(), 0, 0, files_t()});
+    ProgressDirectory();
+    ShowWhere();
+    read_ahead_.Await(node);
+  }
+
+  // The progress line names the directory whose files are counted now, as
+  // its row does. `path_` keeps that text until the walk enters or leaves
+  // a directory, when this is called again.
+  void ShowWhere() {
+    size_t len = levels_.back().path_len;
+    ProgressAt(levels_.size() == 1 ? std::string_view(pathname_) : std::string_view(path_.data(), len - 1));
   }
 
   void Visit(const platform::Listing& listing, const platform::Entry& entry) {
@@ -82,7 +92,6 @@ class Walk {
     if (entry.attrib & platform::kDirectory) {
       path_ += name;
       path_ += platform::kSeparator;
-      ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
       return Enter(&level.node->children[level.next_child++]);
     }
     if (entry.attrib & platform::kVolumeLabel) return;

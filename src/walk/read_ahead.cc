@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -64,11 +65,16 @@ void MakeChildren(DirNode* node) {
 
 }  // namespace
 
-ReadAhead::ReadAhead(const char* start_path) : pool_(InitialPool()) {
+ReadAhead::ReadAhead(const char* start_path)
+    : ReadAhead(start_path, SystemReader(), InitialPool(), kReadAheadBytes) {
+  platform::TuneAllocator(static_cast<unsigned>(Processors()));
+}
+
+ReadAhead::ReadAhead(const char* start_path, DirReader& reader, PoolSize pool, size_t budget)
+    : reader_(reader), budget_(budget), pool_(std::move(pool)) {
   root_.dir.name = start_path;
   frontier_ = &root_;
-  platform::TuneAllocator(static_cast<unsigned>(Processors()));
-  reader_cap_ = std::min(kMaxThreads, platform::ConcurrentReads()) - 1;
+  reader_cap_ = std::min(kMaxThreads, reader_.ConcurrentReads()) - 1;
   readers_.reserve(reader_cap_);
 }
 
@@ -78,6 +84,7 @@ ReadAhead::~ReadAhead() {
     stop_ = true;
   }
   work_.notify_all();
+  room_.notify_all();
   for (platform::Thread* reader : readers_) platform::JoinThread(reader);
   FreeBelow(&root_);
 }
@@ -101,15 +108,14 @@ void ReadAhead::Reader() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     ++idle_;
-    work_.wait(lock, [this] { return stop_ || FirstReadable(); });
+    work_.wait(lock, [this] { return stop_ || starved_ || FirstReadable(); });
     --idle_;
-    if (stop_) return;
+    if (stop_ || starved_) return EndReader();
     if (live_readers_ >= pool_.Wanted()) {
       // The pool went back to a smaller size: the work this reader was
       // woken for goes to another.
-      --live_readers_;
       work_.notify_one();
-      return;
+      return EndReader();
     }
     DirNode* node = FirstReadable();
     auto start = platform::Now();
@@ -118,12 +124,18 @@ void ReadAhead::Reader() {
     if (end == ReadEnd::kOutOfMemory) {
       // One thread fewer asks less of the memory that is left; the printer
       // reads what the readers cannot.
-      reader_cap_ = started_;
-      --live_readers_;
-      return;
+      reader_cap_ = std::min(reader_cap_, started_);
+      return EndReader();
     }
     if (end == ReadEnd::kRead && !pool_.Settled()) Measure(entries, start, &sample);
   }
+}
+
+// Under the lock, as the reader's last act.
+void ReadAhead::EndReader() {
+  assert(live_readers_ > 0);
+  --live_readers_;
+  read_.notify_one();
 }
 
 void ReadAhead::Measure(size_t entries, std::chrono::steady_clock::time_point start, ReaderSample* sample) {
@@ -147,10 +159,14 @@ void ReadAhead::Await(DirNode* node) {
     StartWantedReaders(lock);
     if (node->state == DirNode::State::kUnread) {
       kept_for_printer_ = nullptr;
-      if (ReadClaimed(node, lock) == ReadEnd::kOutOfMemory) throw std::bad_alloc();
+      if (ReadClaimed(node, lock) == ReadEnd::kOutOfMemory) {
+        // Alone, the printer fails where one thread would.
+        if (starved_) throw std::bad_alloc();
+        Starve(lock);
+      }
     } else if (DirNode* next = may_help ? FirstReadable() : nullptr) {
       // Another thread reads the head: read what comes after it meanwhile.
-      may_help = ReadClaimed(next, lock) != ReadEnd::kOutOfMemory;
+      may_help = ReadClaimed(next, lock, nullptr, PaceMode::kNeverWait) != ReadEnd::kOutOfMemory;
     } else {
       read_.wait(lock, [this, node] { return node->state != DirNode::State::kReading || ReadersToStart() > 0; });
     }
@@ -167,38 +183,48 @@ void ReadAhead::Done(DirNode* node) {
   // directory: a reader that found no room saw the budget under the lock,
   // and waits by the time this one is taken to wake it.
   size_t before = ahead_bytes_.fetch_sub(node->counted);
-  bool room_made = before >= kReadAheadBytes && before - node->counted < kReadAheadBytes;
+  assert(node != &root_ || before == node->counted);  // nothing else is left
+  bool room_made = before >= budget_ && before - node->counted < budget_;
   node->counted = 0;
   if (!room_made) return;
   { std::lock_guard<std::mutex> lock(mu_); }
   work_.notify_all();
+  room_.notify_all();
 }
 
 // The first unread node of the frontier but the one kept for the printer,
 // when it may be read now: the head always, any other while the budget has
-// room for what its listing reached when a read last gave it back.
+// room.
 DirNode* ReadAhead::FirstReadable() const {
+  assert(!kept_for_printer_ || (kept_for_printer_ == frontier_ && kept_for_printer_->state == DirNode::State::kUnread));
   size_t skipped = 0;
   DirNode* node = frontier_;
   for (; node && (node->state != DirNode::State::kUnread || node == kept_for_printer_); node = node->next) ++skipped;
   assert(skipped <= started_ + 2);
   if (!node || node == frontier_) return node;
-  return ahead_bytes_ + node->given_back_at < kReadAheadBytes ? node : nullptr;
+  return ahead_bytes_ < budget_ ? node : nullptr;
 }
 
-ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries) {
+ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries,
+                                          PaceMode mode) {
   assert(node->state == DirNode::State::kUnread && unread_ > 0);
   node->state = DirNode::State::kReading;
   --unread_;
   lock.unlock();
   ReadEnd end = ReadEnd::kRead;
   try {
-    if (platform::ReadDirectory(&node->dir, [this, node](size_t bytes) { return Pace(node, bytes); }))
+    // One pointer captured: a std::function holds that without allocating.
+    struct PaceOf {
+      ReadAhead* self;
+      DirNode* node;
+      PaceMode mode;
+    } pace{this, node, mode};
+    if (reader_.Read(&node->dir, [&pace](size_t bytes) { return pace.self->Pace(pace.node, bytes, pace.mode); }))
       MakeChildren(node);
     else
       end = ReadEnd::kGivenBack;
   } catch (const std::bad_alloc&) {
-    platform::UnreadDirectory(&node->dir);
+    reader_.Unread(&node->dir);
     end = ReadEnd::kOutOfMemory;
   }
   if (entries) *entries = node->dir.listing.entries.size();
@@ -212,14 +238,16 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
 }
 
 // Counts the listing's bytes as they arrive; past the budget, only the head
-// goes on.
-bool ReadAhead::Pace(DirNode* node, size_t listing_bytes) {
-  std::lock_guard<std::mutex> lock(mu_);
+// goes on, and any other read waits with what it has until there is room or
+// its node is the head. The printer's own reads never wait: room is made
+// only by the printer.
+bool ReadAhead::Pace(DirNode* node, size_t listing_bytes, PaceMode mode) {
+  std::unique_lock<std::mutex> lock(mu_);
   Recount(node, listing_bytes);
+  if (mode == PaceMode::kWaitForRoom)
+    room_.wait(lock, [this, node] { return stop_ || starved_ || node == frontier_ || ahead_bytes_ < budget_; });
   if (stop_) return false;
-  if (node == frontier_ || ahead_bytes_ <= kReadAheadBytes) return true;
-  node->given_back_at = listing_bytes;
-  return false;
+  return node == frontier_ || !starved_;
 }
 
 // What `node` counts against the budget becomes `bytes`.
@@ -233,6 +261,7 @@ void ReadAhead::Publish(DirNode* node) {
   Recount(node, node->dir.listing.Bytes() + node->subdirs * sizeof(DirNode));
   DirNode* before = node->prev;
   DirNode* after = node->next;
+  bool was_head = node == frontier_;
   for (size_t i = 0; i < node->subdirs; ++i) {
     DirNode* child = &node->children[i];
     child->prev = before;
@@ -253,17 +282,30 @@ void ReadAhead::Publish(DirNode* node) {
   size_t for_readers = keep ? node->subdirs - 1 : std::max<size_t>(node->subdirs, 1);
   for (size_t i = std::min(for_readers, idle_); i > 0; --i) work_.notify_one();
   read_.notify_one();
+  if (was_head) room_.notify_all();  // a read waiting in Pace may hold the new head
   // Last: from here on the printer may take the node without the lock.
   node->state = DirNode::State::kRead;
 }
 
-// The node waits in its place in the frontier for another read.
+// The walk stops or memory ran out: the node waits in its place in the
+// frontier for another read.
 void ReadAhead::GiveBack(DirNode* node) {
   Recount(node, 0);
   node->state = DirNode::State::kUnread;
   ++unread_;
   work_.notify_one();
   read_.notify_one();
+}
+
+// Memory ran out for the printer's own read: the readers give back what
+// they read for later and end, so that the printer goes on with the memory
+// one thread would have had.
+void ReadAhead::Starve(std::unique_lock<std::mutex>& lock) {
+  starved_ = true;
+  reader_cap_ = 0;
+  work_.notify_all();
+  room_.notify_all();
+  read_.wait(lock, [this] { return live_readers_ == 0; });
 }
 
 // Readers start as work for them appears, up to what the pool wants.

@@ -2,11 +2,11 @@
 //
 // One thread, the printer, walks the tree depth first and prints. It asks
 // for each directory's listing (Await) in the order it prints them and lets
-// the directory go (Done) once its row is out. A pool of readers reads the
-// directories it will ask for next, in the same order, so that waiting on
-// the file system overlaps with printing and with other reads; while the
-// listing the printer needs is being read by a reader, the printer reads
-// the next one itself rather than wait.
+// the directory go (Done) once it has counted its files. A pool of readers
+// reads the directories it will ask for next, in the same order, so that
+// waiting on the file system overlaps with printing and with other reads;
+// while the listing the printer needs is being read by a reader, the printer
+// reads the next one itself rather than wait. Every directory is read once.
 //
 // Who owns what:
 // - A DirNode is made unread, in its parent's `children`, when the parent's
@@ -18,36 +18,44 @@
 //   without the lock, and frees both in Done. The change of `state` to kRead
 //   is the last thing the reader does with the node: the printer finds a
 //   listing ready without taking the lock.
-// - The printer alone starts and joins readers. ReadAhead owns the tree and
-//   frees it, without recursion, after the readers have stopped.
+// - The printer alone starts readers; the destructor joins them. ReadAhead
+//   owns the tree and frees it, without recursion, after the readers have
+//   stopped.
 // - Everything else is guarded by `mu_`.
 //
 // Invariants (under `mu_`):
 // - The frontier holds every discovered directory whose read has not ended,
 //   in print order (depth first, children in listing order). Its head is the
 //   next directory the printer will Await that is not read yet.
-// - Every node before the first unread one in the frontier is being read, so
-//   finding work steps over at most one node per thread, and the kept node.
-// - `kept_for_printer_`, when set, is the unread head: the first
+// - Every node before the first unread one in the frontier is being read, or
+//   is the kept node, so finding work steps over at most one node per thread
+//   and the kept one.
+// - `kept_for_printer_`, when set, is the head, unread: the first
 //   subdirectory of the directory the printer waited for, and so the next it
 //   asks for. Readers pass it by and the printer reads it itself, so that a
 //   chain of single subdirectories is not handed from thread to thread.
 // - `ahead_bytes_` is the sum of `counted` over nodes being read and nodes
 //   read but not done: listings count as their bytes arrive. Done lowers it
 //   without the lock, and takes the lock only to wake readers when that
-//   makes room.
-// - Past kReadAheadBytes, a read goes on only when its node is the head: any
-//   other gives its node back to the frontier, unread, and frees its memory.
-//   Memory for listings is thus bounded by the budget, the head's listing and
-//   one batch per thread.
+//   makes room. Once the start directory is done it is 0.
+// - A read of any node but the head starts only while `ahead_bytes_` is
+//   below the budget; past it, a reader's read goes on only for the head,
+//   and any other waits in Pace, with what it has read, until there is room
+//   or its node becomes the head. The printer never waits there: only it
+//   makes room, so a read it took on while waiting for the head goes on to
+//   its end. Memory for listings is thus bounded by the budget, the head's
+//   listing, one listing read by the printer and one batch per thread.
+// - A read gives its node back, unread, only when the walk stops or memory
+//   runs out (Starve): then the node is read again later, by the printer.
 //
 // Why nothing hangs: the printer waits only for the head, and only while
-// another thread reads it; that read never stops for the budget, and gives
-// its node back only at the stop or when memory runs out, when the printer
-// reads it itself; the kept node is read by the printer as soon as it asks.
-// Readers wait for work only while no unread node may be read; Done, the end
-// of a read and a node given back wake them. A read never waits for memory
-// while it holds descriptors: it gives its node back instead.
+// another thread reads it; a read of the head never waits for the budget.
+// A read waiting in Pace is woken when its node becomes the head (Publish of
+// the head before it) or when Done makes room; readers waiting for work are
+// woken by Publish, by Done making room and by the stop. When the printer
+// runs out of memory it stops the readers and waits for them to end: each
+// ends its read or gives it back at its next batch. The kept node is read by
+// the printer as soon as it asks.
 #pragma once
 
 #include <atomic>
@@ -58,6 +66,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "walk/dir_reader.h"
 #include "walk/pool_size.h"
 
 struct DirNode {
@@ -75,7 +84,6 @@ struct DirNode {
   DirNode* prev = nullptr;              // neighbours in the frontier
   DirNode* next = nullptr;
   size_t counted = 0;                   // bytes it counts against the budget
-  size_t given_back_at = 0;             // listing bytes when a read last gave it back
   // Changed under the lock; the printer looks without it for a listing
   // that is ready, which the change to kRead publishes.
   std::atomic<State> state{State::kUnread};
@@ -97,6 +105,9 @@ class ReadAhead {
   // SPACE_THREADS threads when that holds a number from 1 to kMaxThreads,
   // else with a pool that sizes itself.
   explicit ReadAhead(const char* start_path);
+  // The same with `reader`, a pool of `pool`'s size and `budget` bytes of
+  // listings read ahead.
+  ReadAhead(const char* start_path, DirReader& reader, PoolSize pool, size_t budget);
   // Stops the readers and frees the tree.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -111,6 +122,7 @@ class ReadAhead {
 
  private:
   enum class ReadEnd { kRead, kGivenBack, kOutOfMemory };
+  enum class PaceMode { kWaitForRoom, kNeverWait };
 
   struct ReaderSample;
 
@@ -121,18 +133,24 @@ class ReadAhead {
   // Reads `node`, claimed by this thread, and publishes what it read (the
   // number of its entries in `*entries`) or gives the node back. A node
   // published is the printer's: the reader no longer touches it.
-  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries = nullptr);
-  bool Pace(DirNode* node, size_t listing_bytes);
+  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries = nullptr,
+                      PaceMode mode = PaceMode::kWaitForRoom);
+  bool Pace(DirNode* node, size_t listing_bytes, PaceMode mode);
   void Recount(DirNode* node, size_t bytes);
   void Publish(DirNode* node);
   void GiveBack(DirNode* node);
+  void Starve(std::unique_lock<std::mutex>& lock);
+  void EndReader();
   size_t ReadersToStart() const;
   void StartWantedReaders(std::unique_lock<std::mutex>& lock);
 
+  DirReader& reader_;
+  const size_t budget_;
   DirNode root_;
   std::mutex mu_;
   std::condition_variable work_;  // readers: a directory to read, room, or the stop
-  std::condition_variable read_;  // the printer: a read ended or readers are wanted
+  std::condition_variable room_;  // reads waiting in Pace: room, a new head, or the stop
+  std::condition_variable read_;  // the printer: a read ended, readers are wanted or ended
   DirNode* frontier_ = nullptr;   // its head
   DirNode* awaited_ = nullptr;    // what the printer waits for in Await
   DirNode* kept_for_printer_ = nullptr;  // an unread head the printer reads next
@@ -143,6 +161,7 @@ class ReadAhead {
   size_t live_readers_ = 0;       // of them, not ended
   size_t reader_cap_;             // lowered when the system refuses a thread or memory
   bool stop_ = false;
+  bool starved_ = false;          // memory ran out: the printer reads alone from now on
   PoolSize pool_;
   std::vector<platform::Thread*> readers_;  // the printer's
 };

@@ -154,6 +154,7 @@ void ReadAhead::Await(DirNode* node) {
   assert(node->state == DirNode::State::kRead || node == frontier_);
   assert(!kept_for_printer_ || kept_for_printer_ == node);
   awaited_ = node;
+  if (node->state == DirNode::State::kReading) room_.notify_all();  // its read may wait in Pace
   bool may_help = true;
   while (node->state != DirNode::State::kRead) {
     StartWantedReaders(lock);
@@ -193,15 +194,15 @@ void ReadAhead::Done(DirNode* node) {
 }
 
 // The first unread node of the frontier but the one kept for the printer,
-// when it may be read now: the head always, any other while the budget has
-// room.
+// when it may be read now: the one the printer waits for always, any other
+// while the budget has room.
 DirNode* ReadAhead::FirstReadable() const {
   assert(!kept_for_printer_ || (kept_for_printer_ == frontier_ && kept_for_printer_->state == DirNode::State::kUnread));
   size_t skipped = 0;
   DirNode* node = frontier_;
   for (; node && (node->state != DirNode::State::kUnread || node == kept_for_printer_); node = node->next) ++skipped;
   assert(skipped <= started_ + 2);
-  if (!node || node == frontier_) return node;
+  if (!node || node == awaited_) return node;
   return ahead_bytes_ < budget_ ? node : nullptr;
 }
 
@@ -237,17 +238,17 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
   return end;
 }
 
-// Counts the listing's bytes as they arrive; past the budget, only the head
-// goes on, and any other read waits with what it has until there is room or
-// its node is the head. The printer's own reads never wait: room is made
-// only by the printer.
+// Counts the listing's bytes as they arrive; past the budget, only the read
+// of the directory the printer waits for goes on, and any other waits with
+// what it has until there is room or the printer waits for it. The
+// printer's own reads never wait: room is made only by the printer.
 bool ReadAhead::Pace(DirNode* node, size_t listing_bytes, PaceMode mode) {
   std::unique_lock<std::mutex> lock(mu_);
   Recount(node, listing_bytes);
   if (mode == PaceMode::kWaitForRoom)
-    room_.wait(lock, [this, node] { return stop_ || starved_ || node == frontier_ || ahead_bytes_ < budget_; });
+    room_.wait(lock, [this, node] { return stop_ || starved_ || node == awaited_ || ahead_bytes_ < budget_; });
   if (stop_) return false;
-  return node == frontier_ || !starved_;
+  return node == awaited_ || !starved_;
 }
 
 // What `node` counts against the budget becomes `bytes`.
@@ -261,7 +262,6 @@ void ReadAhead::Publish(DirNode* node) {
   Recount(node, node->dir.listing.Bytes() + node->subdirs * sizeof(DirNode));
   DirNode* before = node->prev;
   DirNode* after = node->next;
-  bool was_head = node == frontier_;
   for (size_t i = 0; i < node->subdirs; ++i) {
     DirNode* child = &node->children[i];
     child->prev = before;
@@ -282,7 +282,6 @@ void ReadAhead::Publish(DirNode* node) {
   size_t for_readers = keep ? node->subdirs - 1 : std::max<size_t>(node->subdirs, 1);
   for (size_t i = std::min(for_readers, idle_); i > 0; --i) work_.notify_one();
   read_.notify_one();
-  if (was_head) room_.notify_all();  // a read waiting in Pace may hold the new head
   // Last: from here on the printer may take the node without the lock.
   node->state = DirNode::State::kRead;
 }
@@ -326,7 +325,7 @@ void ReadAhead::StartWantedReaders(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   size_t started = 0;
   for (; started < wanted; ++started) {
-    platform::Thread* reader = platform::StartThread(RunReader, this);
+    platform::Thread* reader = reader_.StartThread(RunReader, this);
     if (!reader) break;
     readers_.push_back(reader);
   }

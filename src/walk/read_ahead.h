@@ -38,20 +38,23 @@
 //   read but not done: listings count as their bytes arrive. Done lowers it
 //   without the lock, and takes the lock only to wake readers when that
 //   makes room. Once the start directory is done it is 0.
-// - A read of any node but the head starts only while `ahead_bytes_` is
-//   below the budget; past it, a reader's read goes on only for the head,
-//   and any other waits in Pace, with what it has read, until there is room
-//   or its node becomes the head. The printer never waits there: only it
-//   makes room, so a read it took on while waiting for the head goes on to
-//   its end. Memory for listings is thus bounded by the budget, the head's
-//   listing, one listing read by the printer and one batch per thread.
+// - A read of any node but the one the printer waits for (`awaited_`)
+//   starts only while `ahead_bytes_` is below the budget; past it, a
+//   reader's read goes on only for that node, and any other waits in Pace,
+//   with what it has read, until there is room or the printer waits for it.
+//   Being the head is not enough: a printer held up by its output would
+//   otherwise let readers take head after head, the whole tree. The printer
+//   never waits in Pace: only it makes room, so a read it took on while
+//   waiting goes on to its end. Memory for listings is thus bounded by the
+//   budget, the awaited listing, one listing read by the printer and one
+//   batch per thread.
 // - A read gives its node back, unread, only when the walk stops or memory
 //   runs out (Starve): then the node is read again later, by the printer.
 //
 // Why nothing hangs: the printer waits only for the head, and only while
-// another thread reads it; a read of the head never waits for the budget.
-// A read waiting in Pace is woken when its node becomes the head (Publish of
-// the head before it) or when Done makes room; readers waiting for work are
+// another thread reads it; that read never waits for the budget once the
+// printer waits for it. A read waiting in Pace is woken when the printer
+// comes to wait for its node (Await) or when Done makes room; readers waiting for work are
 // woken by Publish, by Done making room and by the stop. When the printer
 // runs out of memory it stops the readers and waits for them to end: each
 // ends its read or gives it back at its next batch. The kept node is read by

@@ -1,6 +1,6 @@
 #include "options/cmdname.h"
 
-#include <string>
+#include <cstring>
 
 #include "options/ascii.h"
 
@@ -8,28 +8,35 @@ char** av = nullptr;
 
 namespace {
 
-// The last component of `path` less its last extension.
-std::string BaseName(const std::string& path) {
-  size_t start = path.find_last_of("\\/:");
-  std::string name = path.substr(start == std::string::npos ? 0 : start + 1);
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot);
-  return name;
+// Room for any file name; a longer one is cut.
+constexpr size_t kNameRoom = 256;
+
+// The last component of `path` less its last extension, into `name`,
+// without allocating: the message that memory ran out begins with it.
+void BaseName(const char* path, char (&name)[kNameRoom]) {
+  const char* start = path;
+  for (const char* p = path; *p; ++p)
+    if (strchr("\\/:", *p)) start = p + 1;
+  const char* dot = strrchr(start, '.');
+  size_t len = dot ? static_cast<size_t>(dot - start) : strlen(start);
+  len = len < kNameRoom - 1 ? len : kNameRoom - 1;
+  memcpy(name, start, len);
+  name[len] = '\0';
 }
 
 }  // namespace
 
 const char* CalledName() {
-  static std::string name;
-  if (name.empty() && av && av[0]) name = BaseName(av[0]);
-  return name.c_str();
+  static char name[kNameRoom];
+  if (!name[0] && av && av[0]) BaseName(av[0], name);
+  return name;
 }
 
 const char* cmdname() {
-  static std::string name;
-  if (name.empty()) {
-    name = CalledName();
-    for (char& ch : name) ch = AsciiUpper(ch);
+  static char name[kNameRoom];
+  if (!name[0]) {
+    strcpy(name, CalledName());
+    for (char* ch = name; *ch; ++ch) *ch = AsciiUpper(*ch);
   }
-  return name.c_str();
+  return name;
 }

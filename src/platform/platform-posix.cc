@@ -310,6 +310,10 @@ int WriteCp932(const char* data, size_t size) {
 
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
+void WriteStderrAsIs(const char* data, size_t size) { WriteAll(STDERR_FILENO, data, size); }
+
+const char kLineEnd[] = "\n";
+
 std::string ErrorText(int error) { return strerror(error); }
 
 // A terminal that does not tell its size is taken to have the classic 80.

@@ -432,6 +432,14 @@ int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HAND
 
 void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
 
+void WriteStderrAsIs(const char* data, size_t size) {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  for (DWORD written; size > 0; data += written, size -= written)
+    if (!WriteFile(handle, data, static_cast<DWORD>(std::min<size_t>(size, 1 << 20)), &written, nullptr)) return;
+}
+
+const char kLineEnd[] = "\r\n";
+
 // In English where the system has it, without the line end and final period,
 // so that it reads as the end of a "<name>: <what>: <reason>" line.
 std::string ErrorText(int error) {

@@ -143,6 +143,11 @@ int WriteStdout(const char* data, size_t size);
 int WriteCp932(const char* data, size_t size);
 // Writes a message to standard error.
 void WriteStderr(const std::string& text);
+// Writes ASCII bytes to standard error as they are, allocating nothing: for
+// erasing the progress line and for the message that memory ran out.
+void WriteStderrAsIs(const char* data, size_t size);
+// What ends a line on standard error, written as is.
+extern const char kLineEnd[];
 
 // The system's description of an error code.
 std::string ErrorText(int error);

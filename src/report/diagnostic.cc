@@ -1,5 +1,7 @@
 #include "report/diagnostic.h"
 
+#include <cstring>
+
 #include "options/cmdname.h"
 #include "platform/platform.h"
 #include "report/out.h"
@@ -23,3 +25,9 @@ void WriteMessage(const std::string& what, const std::string& reason) {
 }
 
 bool AnyFailure() { return failed; }
+
+void ReportOutOfMemory() {
+  ProgressErase();
+  const char* parts[] = {CalledName(), ": out of memory: Abnormal program termination", platform::kLineEnd};
+  for (const char* part : parts) platform::WriteStderrAsIs(part, strlen(part));
+}

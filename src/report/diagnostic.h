@@ -9,3 +9,5 @@ void ReportFailure(const std::string& what, int error);
 // Writes one message line without changing the exit status.
 void WriteMessage(const std::string& what, const std::string& reason);
 bool AnyFailure();
+// Memory ran out: the last message of the run, written without allocating.
+void ReportOutOfMemory();

@@ -102,10 +102,16 @@ void ProgressFile(uint64_t size) {
   Tick(p);
 }
 
+// Allocates nothing: it erases the line before the message that memory ran
+// out too.
 void ProgressErase() {
   Progress& p = State();
   if (p.shown == 0) return;
-  platform::WriteStderr("\r" + std::string(p.shown, ' ') + "\r");
+  static const char blanks[] = "                                                                ";
+  platform::WriteStderrAsIs("\r", 1);
+  for (size_t n = p.shown, chunk; n > 0; n -= chunk)
+    platform::WriteStderrAsIs(blanks, chunk = std::min(n, sizeof blanks - 1));
+  platform::WriteStderrAsIs("\r", 1);
   p.shown = 0;
   platform::EraseOnInterrupt(0);
 }

@@ -117,8 +117,9 @@ class HostileTest(unittest.TestCase):
                     TREES[tree](cwd)
                 free = free_bytes(cwd)
                 result = run(args, cwd=cwd, env=env, prefix=PREFIXES.get(how, ()), timeout=300)
+                free_after = free_bytes(cwd)
                 if isinstance(out, tuple):  # the whole report
-                    check_report(self, result, cwd, ".", *out, free)
+                    check_report(self, result, cwd, ".", *out, free, free_after)
                 for part in out if isinstance(out, list) else []:
                     self.assertIn(part, result.stdout)
                 if out == "":

@@ -79,9 +79,10 @@ class ReportTest(unittest.TestCase):
         start = paths[-1] if paths else "."
         free = free_bytes(cwd)
         result = run([host_path(arg) for arg in args], cwd=cwd, env=env)
+        free_after = free_bytes(cwd)
         self.assertEqual((result.status, result.stderr), (0, ""))
         printed = "." if "p" in flags else normalise(host_path(start).encode())
-        check_report(self, result, os.path.join(cwd, start), printed, flags, cluster_size, free)
+        check_report(self, result, os.path.join(cwd, start), printed, flags, cluster_size, free, free_after)
 
     def test_option_sets_on_each_tree(self):
         for tree in TREES:

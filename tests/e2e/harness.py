@@ -21,6 +21,14 @@ CAN_DROP_PRIVILEGES = not ON_WINE and hasattr(os, "geteuid") and os.geteuid() ==
     shutil.which("setpriv")) and subprocess.run(UNPRIVILEGED + ("test", "-x", SPACE_EXE)).returncode == 0
 
 
+def slow(case):
+    """Marks a case that takes long (minutes under the sanitizers): CTest
+    runs it apart, as an entry labelled slow that `ctest -LE slow` leaves
+    out (tools/run-e2e --slow)."""
+    case.slow = True
+    return case
+
+
 def environment(**extra):
     """The test's environment less the option variable (any case), plus `extra`."""
     return dict({k: v for k, v in os.environ.items() if k.upper() != "SPACE"}, **extra)

@@ -7,8 +7,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (ON_WINE, SPACE_EXE, SPACE_WINE, Result, check_free, free_bytes, host_path, make_file, make_locale,
-                     remove_tree, run)
+from harness import (ON_WINE, SPACE_EXE, SPACE_WINE, Result, free_bytes, host_path, make_file, make_locale, remove_tree,
+                     run, run_checking_free)
 
 DOSDEVICES = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices")
 
@@ -82,10 +82,8 @@ class Win32Test(unittest.TestCase):
             self.assertEqual(result.status, 2)
             self.assertRegex(result.raw_stderr, rb"\Aspace: %s '%s': [^\r\n]*[^.\r\n]\r\n\Z"
                              % (what.encode(), re.escape(args[-1].encode())))
-        free_before = free_bytes("/")
-        if free_before > 1 << 32:  # beyond what 32 bits of a drive query hold
-            row = run(["-b"], cwd=self.root).stdout.splitlines()[-1]
-            check_free(self, int(row.split()[1]), free_before, free_bytes("/"), os.statvfs("/").f_frsize, row)
+        if free_bytes("/") > 1 << 32:  # beyond what 32 bits of a drive query hold
+            run_checking_free(self, "/", ["-b"], "b", os.statvfs("/").f_frsize, cwd=self.root)
 
     def test_start_paths_read_in_the_ansi_code_page(self):
         # Where "\\" is the trail byte of a double-byte character, the path

@@ -2,9 +2,35 @@
 # POSIX systems, its manual page in share/man/man1/, its changelog and
 # copyright in share/doc/space/, and its bash, zsh and fish completions where
 # those shells look for them. CPack makes a Debian
-# package natively and a zip of space.exe with its README and LICENSE in the
-# Win32 build.
+# package natively and a zip of space.exe with its README, LICENSE and manual
+# in the Win32 build.
 include(GNUInstallDirs)
+
+# The one date of a package, on its changelog and on every file in it:
+# SOURCE_DATE_EPOCH when the builder sets one, else the time of the commit
+# built, so that any two builds of one commit, in any directories and at any
+# time, give the same package byte for byte. A commit moves HEAD, whose log
+# then changes and makes the next build configure again with the new date.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(SPACE_SOURCE_DATE $ENV{SOURCE_DATE_EPOCH})
+else()
+  # safe.directory: a checkout owned by another user, as when root builds it.
+  set(git git -c safe.directory=${PROJECT_SOURCE_DIR} -C ${PROJECT_SOURCE_DIR})
+  execute_process(COMMAND ${git} log -1 --format=%ct OUTPUT_VARIABLE SPACE_SOURCE_DATE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
+  execute_process(COMMAND ${git} rev-parse --path-format=absolute --git-path logs/HEAD
+                  OUTPUT_VARIABLE head_log OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(failed OR NOT SPACE_SOURCE_DATE)
+    string(TIMESTAMP SPACE_SOURCE_DATE "%s" UTC)
+    message(WARNING "Not a git checkout and no SOURCE_DATE_EPOCH: the packages are dated now, "
+                    "and two builds give two packages")
+  elseif(EXISTS "${head_log}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${head_log})
+  endif()
+endif()
+# cpack reads it from the environment for the times in the package's archives.
+set(CPACK_SPACE_SOURCE_DATE ${SPACE_SOURCE_DATE})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-date.cmake)
 
 # The one place of the maintainer: the package's Maintainer field and the
 # signature of its changelog.
@@ -12,16 +38,25 @@ set(SPACE_PACKAGE_MAINTAINER "Space Maintainers <maintainers@space.example.org>"
     CACHE STRING "Maintainer named in the packages")
 
 if(WIN32)
-  # A zip is unpacked anywhere: everything sits side by side at its top.
+  # A zip is unpacked anywhere: everything sits side by side at its top. The
+  # manual page as plain text with Windows line ends, which any editor there
+  # shows, made when building so that it follows doc/space.1.
   install(TARGETS space RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  find_program(SPACE_GROFF groff REQUIRED)
+  add_custom_command(OUTPUT space.txt
+    COMMAND sh -c "'${SPACE_GROFF}' -man -Tascii -P-cbou -rLL=78n -rHY=0 '${PROJECT_SOURCE_DIR}/doc/space.1' | sed 's/$/\\r/' >space.txt"
+    DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1 VERBATIM)
+  add_custom_target(manual ALL DEPENDS space.txt)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/space.txt
+          DESTINATION .)
 else()
   install(TARGETS space RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Debian wants the manual page and the changelog gzipped, at the highest
   # compression; -n leaves out the name and time, so that two builds of one
   # commit give one package. Made when configuring, so that installing needs
-  # no target beyond the tool. The changelog is dated SOURCE_DATE_EPOCH when
-  # that is set, as string(TIMESTAMP) reads it.
+  # no target beyond the tool.
+  # string(TIMESTAMP) formats the time that SOURCE_DATE_EPOCH names.
+  set(ENV{SOURCE_DATE_EPOCH} ${SPACE_SOURCE_DATE})
   string(TIMESTAMP SPACE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
   configure_file(cmake/changelog.in changelog @ONLY)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1)

@@ -11,8 +11,8 @@ import sys
 import tempfile
 import unittest
 
-from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, VERSION, check_report, free_bytes, make_file,
-                     remove_tree, run)
+from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, VERSION, check_report, make_file,
+                     remove_tree, run, run_checking_free)
 
 # Trees of thousands of entries are made in memory where the machine can.
 FAST_TEMP = "/dev/shm" if os.access("/dev/shm", os.W_OK) and os.statvfs("/dev/shm").f_favail > 100000 else None
@@ -115,10 +115,12 @@ class HostileTest(unittest.TestCase):
                 if not os.path.exists(cwd):
                     os.mkdir(cwd)
                     TREES[tree](cwd)
-                free = free_bytes(cwd)
-                result = run(args, cwd=cwd, env=env, prefix=PREFIXES.get(how, ()), timeout=300)
+                options = dict(cwd=cwd, env=env, prefix=PREFIXES.get(how, ()), timeout=300)
                 if isinstance(out, tuple):  # the whole report
-                    check_report(self, result, cwd, ".", *out, free)
+                    result = run_checking_free(self, cwd, args, *out, **options)
+                    check_report(self, result, cwd, ".", *out)
+                else:
+                    result = run(args, **options)
                 for part in out if isinstance(out, list) else []:
                     self.assertIn(part, result.stdout)
                 if out == "":

@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, command, environment, host_path, make_file,
-                     remove_tree)
+                     remove_tree, slow)
 # The sanitizer builds' runtimes need address space and descriptors of their own.
 SANITIZED = any(name in os.environ for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"))
 
@@ -219,6 +219,7 @@ class BoundsTest(unittest.TestCase):
         for threads in (1, 64):
             self.assertLessEqual(peak(root, threads), baseline + 8 * 1024 + 2 * widest_kib, threads)
 
+    @slow
     def test_early_stop_deep_in_a_chain(self):
         """Rows that cannot be written end the run with its message, however
         deep the tree the walk leaves behind."""

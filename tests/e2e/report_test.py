@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from harness import ON_WINE, check_report, free_bytes, host_path, make_file, normalise, remove_tree, run
+from harness import ON_WINE, check_report, host_path, make_file, normalise, remove_tree, run_checking_free
 
 GIB = 1 << 30
 TREES = {
@@ -77,11 +77,10 @@ class ReportTest(unittest.TestCase):
         args = [cwd if arg == ROOT else arg for arg in args]
         paths = [word for word in [env[k] for k in env if k.upper() == "SPACE"] + args if not word.startswith("-")]
         start = paths[-1] if paths else "."
-        free = free_bytes(cwd)
-        result = run([host_path(arg) for arg in args], cwd=cwd, env=env)
+        result = run_checking_free(self, cwd, [host_path(arg) for arg in args], flags, cluster_size, cwd=cwd, env=env)
         self.assertEqual((result.status, result.stderr), (0, ""))
         printed = "." if "p" in flags else normalise(host_path(start).encode())
-        check_report(self, result, os.path.join(cwd, start), printed, flags, cluster_size, free)
+        check_report(self, result, os.path.join(cwd, start), printed, flags, cluster_size)
 
     def test_option_sets_on_each_tree(self):
         for tree in TREES:

@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 from harness import (ON_WINE, SPACE_EXE, SPACE_WINE, Result, free_bytes, host_path, make_file, make_locale, remove_tree,
-                     run)
+                     run, run_checking_free)
 
 DOSDEVICES = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices")
 
@@ -83,8 +83,7 @@ class Win32Test(unittest.TestCase):
             self.assertRegex(result.raw_stderr, rb"\Aspace: %s '%s': [^\r\n]*[^.\r\n]\r\n\Z"
                              % (what.encode(), re.escape(args[-1].encode())))
         if free_bytes("/") > 1 << 32:  # beyond what 32 bits of a drive query hold
-            free = int(run(["-b"], cwd=self.root).stdout.splitlines()[-1].split()[1])
-            self.assertLess(abs(free - free_bytes("/")), 64 << 20)
+            run_checking_free(self, "/", ["-b"], "b", os.statvfs("/").f_frsize, cwd=self.root)
 
     def test_start_paths_read_in_the_ansi_code_page(self):
         # Where "\\" is the trail byte of a double-byte character, the path

@@ -558,7 +558,13 @@ void JoinThread(Thread* thread) {
 
 std::chrono::nanoseconds ThreadCpuTime() { return CpuTime(GetThreadTimes, GetCurrentThread()); }
 
-std::chrono::nanoseconds ProcessCpuTime() { return CpuTime(GetProcessTimes, GetCurrentProcess()); }
+// The kernel time of GetSystemTimes includes the idle time.
+std::chrono::nanoseconds BusyProcessorTime() {
+  FILETIME idle, kernel, user;
+  if (!GetSystemTimes(&idle, &kernel, &user)) return CpuTime(GetProcessTimes, GetCurrentProcess());
+  auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return std::chrono::nanoseconds(100 * (ticks(kernel) + ticks(user) - ticks(idle)));
+}
 
 // One process heap serves every thread.
 void TuneAllocator(unsigned) {}

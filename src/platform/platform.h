@@ -181,8 +181,10 @@ Thread* StartThread(void (*run)(void*), void* arg);
 void JoinThread(Thread* thread);
 // Processor time the calling thread has used.
 std::chrono::nanoseconds ThreadCpuTime();
-// Processor time all threads of the process have used.
-std::chrono::nanoseconds ProcessCpuTime();
+// Time the machine's processors have been busy, summed over them all and
+// over every process: what decides whether more threads could run at all.
+// Where the system does not tell, the time this process has used.
+std::chrono::nanoseconds BusyProcessorTime();
 // Before threads start: memory is allocated from at most `arenas` pools, so
 // that address space does not grow with the number of threads, and large
 // blocks go back to the system when freed.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-PoolSize::PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock process_cpu)
+PoolSize::PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock busy_cpu)
     : wanted_(std::min(start, max)), start_(wanted_), max_(max), settled_(wanted_ >= max),
-      process_cpu_(std::move(process_cpu)), window_start_(now) {
-  if (!settled_) process_cpu_at_window_start_ = process_cpu_();
+      busy_cpu_(std::move(busy_cpu)), window_start_(now) {
+  if (!settled_) busy_cpu_at_window_start_ = busy_cpu_();
 }
 
 void PoolSize::Sample(size_t reads, size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
@@ -23,8 +23,8 @@ void PoolSize::CloseWindow(Clock::time_point now) {
   using Seconds = std::chrono::duration<double>;
   double window = Seconds(now - window_start_).count();
   double rate = entries_ / window;
-  std::chrono::nanoseconds process_cpu = process_cpu_();
-  bool processors_busy = Seconds(process_cpu - process_cpu_at_window_start_).count() >= kBusyProcessors * start_ * window;
+  std::chrono::nanoseconds busy_cpu = busy_cpu_();
+  bool processors_busy = Seconds(busy_cpu - busy_cpu_at_window_start_).count() >= kBusyProcessors * start_ * window;
   bool waiting = cpu_ * 2 < wall_ && !processors_busy;
   if (rate_before_growth_ > 0 && rate < rate_before_growth_ * 1.2) {
     wanted_ = wanted_before_growth_;
@@ -40,7 +40,7 @@ void PoolSize::CloseWindow(Clock::time_point now) {
     rate_before_growth_ = 0;
   }
   window_start_ = now;
-  process_cpu_at_window_start_ = process_cpu;
+  busy_cpu_at_window_start_ = busy_cpu;
   reads_ = entries_ = 0;
   wall_ = cpu_ = std::chrono::nanoseconds(0);
 }

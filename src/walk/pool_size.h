@@ -4,8 +4,9 @@
 // a tree in the cache can use. It grows while reads wait on the file system
 // rather than work: when, over a window of reads, their processor time is
 // under half their wall time (a disk seeking, a network file system), and
-// the process keeps less than nine tenths of the processors busy (beyond
-// that, more threads would only wait for a processor to run on). Each
+// the machine's processors, for this process and all others, are less than
+// nine tenths busy (beyond that, more threads would only wait for a
+// processor to run on). Each
 // step at least doubles the pool, up to as many threads as keep the
 // processors busy while each waits that much (the processors times wall
 // over processor time), and at most multiplies it by eight. Once a step no
@@ -24,9 +25,9 @@ class PoolSize {
   using CpuClock = std::function<std::chrono::nanoseconds()>;
 
   // A pool of `start` threads, one per processor, that may grow to `max`;
-  // fixed when they are equal. `process_cpu` tells the processor time the
-  // whole process has used.
-  PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock process_cpu);
+  // fixed when they are equal. `busy_cpu` tells the time the machine's
+  // processors have been busy, for any process.
+  PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock busy_cpu);
 
   // `reads` ended: they listed `entries` in `wall` time, of which their
   // thread spent `cpu` working.
@@ -51,9 +52,9 @@ class PoolSize {
   bool settled_;
   double rate_before_growth_ = 0;  // entries per second in the window before the last step; 0 when none
   size_t wanted_before_growth_ = 0;
-  CpuClock process_cpu_;
+  CpuClock busy_cpu_;
   Clock::time_point window_start_;
-  std::chrono::nanoseconds process_cpu_at_window_start_{0};
+  std::chrono::nanoseconds busy_cpu_at_window_start_{0};
   size_t reads_ = 0, entries_ = 0;
   std::chrono::nanoseconds wall_{0}, cpu_{0};
 };

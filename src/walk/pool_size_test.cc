@@ -15,7 +15,7 @@ using std::chrono::milliseconds;
 struct Window {
   double cpu_share;        // of each read's wall time
   size_t entries;          // per read: the rate the window reaches
-  double processors_busy = 0.5;  // share the whole process keeps busy
+  double processors_busy = 0.5;  // share of the machine's processors kept busy
 };
 
 struct Case {

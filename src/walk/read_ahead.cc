@@ -23,10 +23,10 @@ size_t Processors() { return std::max(1u, std::thread::hardware_concurrency()); 
 
 PoolSize InitialPool() {
   size_t fixed = FixedThreads();
-  if (fixed) return PoolSize(fixed, fixed, platform::Now(), platform::ProcessCpuTime);
+  if (fixed) return PoolSize(fixed, fixed, platform::Now(), platform::BusyProcessorTime);
   // The printer does little besides reading: one thread per processor keeps
   // them all busy on a tree in the cache.
-  return PoolSize(Processors(), kMaxThreads, platform::Now(), platform::ProcessCpuTime);
+  return PoolSize(Processors(), kMaxThreads, platform::Now(), platform::BusyProcessorTime);
 }
 
 // Frees the tree below `top` bottom up, without recursion or allocation: a

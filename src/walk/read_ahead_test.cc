@@ -144,7 +144,7 @@ std::vector<std::string> PrintOrder(ReadAhead* read_ahead, FakeReader* fake,
   return order;
 }
 
-PoolSize Fixed(size_t threads) { return PoolSize(threads, threads, platform::Now(), platform::ProcessCpuTime); }
+PoolSize Fixed(size_t threads) { return PoolSize(threads, threads, platform::Now(), platform::BusyProcessorTime); }
 
 // Wide directories side by side, each with two small ones below.
 void MakeWideTree(FakeReader* reader) {

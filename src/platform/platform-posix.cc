@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -381,10 +382,16 @@ void EraseOnInterrupt(size_t columns) {
 
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
+// Each thread runs on a stack of the tool's own, with a guard page below
+// it, unmapped when the thread is joined: glibc would keep the stacks of
+// joined threads for later ones, address space that a run short of it
+// needs back when its reading threads end.
 struct Thread {
   pthread_t id;
   void (*run)(void*);
   void* arg;
+  void* stack = MAP_FAILED;
+  size_t stack_bytes = 0;
 };
 
 namespace {
@@ -397,24 +404,37 @@ void* RunThread(void* thread) {
 
 }  // namespace
 
+namespace {
+
+void FreeThread(Thread* thread) {
+  if (thread->stack != MAP_FAILED) munmap(thread->stack, thread->stack_bytes);
+  delete thread;
+}
+
+}  // namespace
+
 Thread* StartThread(void (*run)(void*), void* arg) {
   auto* thread = new (std::nothrow) Thread{pthread_t(), run, arg};
+  if (!thread) return nullptr;
+  size_t guard = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  thread->stack_bytes = guard + kThreadStackBytes;
+  thread->stack = mmap(nullptr, thread->stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   pthread_attr_t attr;
-  if (!thread || pthread_attr_init(&attr) != 0) {
-    delete thread;
+  if (thread->stack == MAP_FAILED || mprotect(thread->stack, guard, PROT_NONE) != 0 || pthread_attr_init(&attr) != 0) {
+    FreeThread(thread);
     return nullptr;
   }
-  bool started = pthread_attr_setstacksize(&attr, kThreadStackBytes) == 0 &&
+  bool started = pthread_attr_setstack(&attr, static_cast<char*>(thread->stack) + guard, kThreadStackBytes) == 0 &&
                  pthread_create(&thread->id, &attr, RunThread, thread) == 0;
   pthread_attr_destroy(&attr);
   if (started) return thread;
-  delete thread;
+  FreeThread(thread);
   return nullptr;
 }
 
 void JoinThread(Thread* thread) {
   pthread_join(thread->id, nullptr);
-  delete thread;
+  FreeThread(thread);
 }
 
 namespace {

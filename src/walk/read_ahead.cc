@@ -161,9 +161,10 @@ void ReadAhead::Await(DirNode* node) {
     if (node->state == DirNode::State::kUnread) {
       kept_for_printer_ = nullptr;
       if (ReadClaimed(node, lock) == ReadEnd::kOutOfMemory) {
-        // Alone, the printer fails where one thread would.
+        // Alone, holding what one thread would, the printer fails where one
+        // thread would.
         if (starved_) throw std::bad_alloc();
-        Starve(lock);
+        Starve(lock, node);
       }
     } else if (DirNode* next = may_help ? FirstReadable() : nullptr) {
       // Another thread reads the head: read what comes after it meanwhile.
@@ -296,15 +297,59 @@ void ReadAhead::GiveBack(DirNode* node) {
   read_.notify_one();
 }
 
-// Memory ran out for the printer's own read: the readers give back what
-// they read for later and end, so that the printer goes on with the memory
-// one thread would have had.
-void ReadAhead::Starve(std::unique_lock<std::mutex>& lock) {
+// Memory ran out for the printer's own read of `head`: the readers give
+// back what they were reading and end, and what was read ahead is let go,
+// so that the printer goes on with the memory one thread would have had.
+void ReadAhead::Starve(std::unique_lock<std::mutex>& lock, DirNode* head) {
   starved_ = true;
   reader_cap_ = 0;
   work_.notify_all();
   room_.notify_all();
   read_.wait(lock, [this] { return live_readers_ == 0; });
+  // Each has passed its last use of the lock: their stacks go back now.
+  for (platform::Thread* reader : readers_) platform::JoinThread(reader);
+  readers_.clear();
+  ForgetReadAhead(head);
+}
+
+// With no read under way: the printer is in the directories above `head`,
+// unread, and everything it has not come to yet is made unread again, its
+// subdirectories forgotten. The frontier is then `head` and the
+// subdirectories that follow each of its ancestors' subdirectories on the
+// way down, in print order; and only the directories the printer is in
+// count against the budget. Nothing here allocates.
+void ReadAhead::ForgetReadAhead(DirNode* head) {
+  assert(head->state == DirNode::State::kUnread && live_readers_ == 0);
+  kept_for_printer_ = nullptr;
+  frontier_ = head;
+  head->prev = head->next = nullptr;
+  DirNode* last = head;
+  unread_ = 1;
+  size_t held = 0;
+  for (DirNode* on_path = head; on_path->parent; on_path = on_path->parent) {
+    DirNode* parent = on_path->parent;
+    held += parent->counted;
+    DirNode* end = parent->children.get() + parent->subdirs;
+    for (DirNode* later = on_path + 1; later < end; ++later) {
+      if (later->state == DirNode::State::kRead) Unread(later);
+      assert(later->state == DirNode::State::kUnread);
+      later->prev = last;
+      later->next = nullptr;
+      last->next = later;
+      last = later;
+      ++unread_;
+    }
+  }
+  ahead_bytes_ = held;
+}
+
+// `node`, read but not come to by the printer, is made unread.
+void ReadAhead::Unread(DirNode* node) {
+  FreeBelow(node);
+  reader_.Unread(&node->dir);
+  node->subdirs = 0;
+  node->counted = 0;
+  node->state = DirNode::State::kUnread;
 }
 
 // Readers start as work for them appears, up to what the pool wants.

@@ -18,7 +18,8 @@
 //   without the lock, and frees both in Done. The change of `state` to kRead
 //   is the last thing the reader does with the node: the printer finds a
 //   listing ready without taking the lock.
-// - The printer alone starts readers; the destructor joins them. ReadAhead
+// - The printer alone starts readers, and joins them when memory runs out
+//   (Starve) or in the destructor. ReadAhead
 //   owns the tree and frees it, without recursion, after the readers have
 //   stopped.
 // - Everything else is guarded by `mu_`.
@@ -49,7 +50,10 @@
 //   budget, the awaited listing, one listing read by the printer and one
 //   batch per thread.
 // - A read gives its node back, unread, only when the walk stops or memory
-//   runs out (Starve): then the node is read again later, by the printer.
+//   runs out: then the node is read again later. When memory runs out for
+//   the printer itself (Starve), the readers end, and what was read ahead
+//   of the printer is made unread too, so that from then on the printer
+//   holds what one thread would.
 //
 // Why nothing hangs: the printer waits only for the head, and only while
 // another thread reads it; that read never waits for the budget once the
@@ -142,7 +146,9 @@ class ReadAhead {
   void Recount(DirNode* node, size_t bytes);
   void Publish(DirNode* node);
   void GiveBack(DirNode* node);
-  void Starve(std::unique_lock<std::mutex>& lock);
+  void Starve(std::unique_lock<std::mutex>& lock, DirNode* head);
+  void ForgetReadAhead(DirNode* head);
+  void Unread(DirNode* node);
   void EndReader();
   size_t ReadersToStart() const;
   void StartWantedReaders(std::unique_lock<std::mutex>& lock);

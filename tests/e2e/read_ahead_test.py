@@ -190,6 +190,32 @@ class BoundsTest(unittest.TestCase):
                 runs.append((tool.returncode, err, out.splitlines()[:-1]))
             self.assertEqual(runs[1], runs[0], limit)
 
+    def test_the_least_address_space_one_thread_needs_serves_any_number(self):
+        """Wide directories side by side: at the smallest address space in
+        which one thread finishes (found by bisection), and a little above
+        it, 2 and 64 threads finish with the same bytes."""
+        def wide(root):
+            for d in range(8):
+                os.makedirs(os.path.join(root, "w%d" % d))
+                for i in range(3000):
+                    os.close(os.open(os.path.join(root, "w%d" % d, "n%0200d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
+
+        root = temporary_tree(self, wide)
+
+        def run(limit, threads):
+            tool = space(["-c0", root], threads, prefix=("prlimit", "--as=%d" % limit))
+            out, err = tool.communicate(timeout=120)
+            return tool.returncode, err, out.splitlines()[:-1]
+
+        low, high = 1 << 20, 256 << 20  # one thread fails at the first, finishes at the second
+        while high - low > 64 << 10:
+            middle = (low + high) // 2
+            low, high = (low, middle) if run(middle, 1)[0] == 0 else (middle, high)
+        for limit in (high, high + (256 << 10), high + (1 << 20)):
+            alone = run(limit, 1)
+            for threads in (2, 64):
+                self.assertEqual(run(limit, threads), alone, (limit, threads))
+
     def test_peak_memory_does_not_grow_with_the_threads(self):
         """Wide directories side by side and one level down: however many
         threads read them, memory stays within the read-ahead budget and two

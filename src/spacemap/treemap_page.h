@@ -5,9 +5,10 @@
 //
 // What the page holds, so that a million files make a page of a few
 // megabytes: a tree of up to kAllFiles files is written whole. In a larger
-// one, an entry is written when its size is at least a 65536th of the
-// root's: then it still covers about 10 pixels of a 1000 by 700 map drawn
-// from the root, and a square of 30 by 30 once zoomed into a directory of a
+// one, an entry is written when its size is at least a 131072nd of the
+// root's: such entries are disjoint but for directories and their parents,
+// so that there are at most 131072 files of them, and each still covers a
+// square of 23 by 23 pixels of a 1000 by 700 map zoomed into a directory of a
 // hundredth of the root. The entries below that, which come last since
 // children come largest first, are summed per directory as one "N smaller
 // items" tile. Past kOpenBudget bytes of page no directory is entered any
@@ -52,7 +53,7 @@ class TreemapPage {
   bool Finish();
 
   static constexpr uint64_t kAllFiles = 100000;
-  static constexpr uint64_t kShareDivisor = 65536;
+  static constexpr uint64_t kShareDivisor = 131072;
   static constexpr uint64_t kOpenBudget = 5 << 20;
   static constexpr uint64_t kPageBudget = 7 << 20;
 

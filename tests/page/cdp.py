@@ -21,8 +21,7 @@ class Browser:
         self.buffer, self.events, self.last_id, self.session = b"", [], 0, None
         target = self.send("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        for domain in ("Page", "Network"):
-            self.send(domain + ".enable")
+        self.send("Network.enable")
         self.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
 
     def close(self):
@@ -55,14 +54,18 @@ class Browser:
             else:
                 return reply["result"]
 
-    def wait_for(self, method):
-        while not any(e.get("method") == method for e in self.events):
-            self.events.append(self._read())
-        self.events = [e for e in self.events if e.get("method") != method]
-
     def load(self, url):
+        """Navigates, and returns once the new page has loaded: its load event
+        alone could be the last page's, still on the pipe."""
         self.send("Page.navigate", url=url)
-        self.wait_for("Page.loadEventFired")
+        while True:
+            try:
+                href = self.eval("new Promise(loaded => document.readyState == 'complete' ? loaded() :"
+                                 " addEventListener('load', loaded)).then(() => location.href)")
+                if href.split("#")[0] == url.split("#")[0]:
+                    return
+            except RuntimeError:
+                pass  # asked of the last page as it went away
 
     def eval(self, expression):
         result = self.send("Runtime.evaluate", expression=expression, returnByValue=True, awaitPromise=True)

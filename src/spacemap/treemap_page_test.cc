@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -88,13 +88,15 @@ TEST(TreemapPageTest, StaysUnderEightMegabytesWhateverTheTree) {
 }
 
 TEST(TreemapPageTest, TellsAFailedWrite) {
-  std::FILE* read_only = std::tmpfile();
-  std::FILE* out = std::freopen(nullptr, "rb", read_only);
-  ASSERT_NE(out, nullptr);
-  TreemapPage page(out, {"t", false});
+  std::string path = (std::filesystem::temp_directory_path() / "treemap_page_test_read_only").string();
+  std::fclose(std::fopen(path.c_str(), "wb"));
+  std::FILE* read_only = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(read_only, nullptr);
+  TreemapPage page(read_only, {"t", false});
   page.File({"f", 1, 1});
   EXPECT_FALSE(page.Finish());
-  std::fclose(out);
+  std::fclose(read_only);
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -1,28 +1,26 @@
 """Headless Chromium driven over the DevTools protocol on a pipe: no port, no
 package beyond Python's own."""
-import base64, json, os, shutil, subprocess, tempfile
+import json, os, shutil, subprocess, tempfile
 
 CHROMIUM = shutil.which("chromium")
+FLAGS = ("--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
+         " --disable-component-update --disable-sync --remote-debugging-pipe").split()
 
 
 class Browser:
-    def __init__(self, width, height):
+    def __init__(self):
         self.profile = tempfile.TemporaryDirectory()
-        to_browser, self.commands = os.pipe()
-        self.replies, from_browser = os.pipe()
-        args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--user-data-dir=" + self.profile.name, "--remote-debugging-pipe", "about:blank"]
+        commands, self.commands = os.pipe()
+        self.replies, replies = os.pipe()
         # Chromium reads commands on descriptor 3 and replies on 4.
         self.process = subprocess.Popen(
-            ["sh", "-c", f'exec "$0" "$@" 3<&{to_browser} 4>&{from_browser}', CHROMIUM, *args],
-            pass_fds=(to_browser, from_browser), stderr=subprocess.DEVNULL)
-        os.close(to_browser), os.close(from_browser)
+            ["sh", "-c", f'exec "$0" "$@" 3<&{commands} 4>&{replies}', CHROMIUM, *FLAGS,
+             "--user-data-dir=" + self.profile.name], pass_fds=(commands, replies), stderr=subprocess.DEVNULL)
+        os.close(commands), os.close(replies)
         self.buffer, self.events, self.last_id, self.session = b"", [], 0, None
         target = self.send("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         self.send("Network.enable")
-        self.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
 
     def close(self):
         os.close(self.commands)
@@ -30,23 +28,19 @@ class Browser:
         os.close(self.replies)
         self.profile.cleanup()
 
-    def _read(self):
-        while b"\0" not in self.buffer:
-            chunk = os.read(self.replies, 1 << 20)
-            if not chunk:
-                raise EOFError("chromium ended")
-            self.buffer += chunk
-        message, _, self.buffer = self.buffer.partition(b"\0")
-        return json.loads(message)
-
     def send(self, method, **params):
         self.last_id += 1
         message = {"id": self.last_id, "method": method, "params": params}
-        if self.session:
-            message["sessionId"] = self.session
+        message.update({"sessionId": self.session} if self.session else {})
         os.write(self.commands, json.dumps(message).encode() + b"\0")
         while True:
-            reply = self._read()
+            while b"\0" not in self.buffer:
+                chunk = os.read(self.replies, 1 << 20)
+                if not chunk:
+                    raise EOFError("chromium ended")
+                self.buffer += chunk
+            reply, _, self.buffer = self.buffer.partition(b"\0")
+            reply = json.loads(reply)
             if reply.get("id") != self.last_id:
                 self.events.append(reply)
             elif "error" in reply:
@@ -54,9 +48,10 @@ class Browser:
             else:
                 return reply["result"]
 
-    def load(self, url):
-        """Navigates, and returns once the new page has loaded: its load event
-        alone could be the last page's, still on the pipe."""
+    def load(self, url, width, height):
+        """Returns once the new page has loaded: a load event could be the
+        last page's, still on the pipe."""
+        self.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
         self.send("Page.navigate", url=url)
         while True:
             try:
@@ -80,7 +75,3 @@ class Browser:
     def key(self, key, code):
         for kind in ("rawKeyDown", "keyUp"):
             self.send("Input.dispatchKeyEvent", type=kind, key=key, code=key, windowsVirtualKeyCode=code)
-
-    def screenshot(self, path):
-        with open(path, "wb") as f:
-            f.write(base64.b64decode(self.send("Page.captureScreenshot", format="png")["data"]))

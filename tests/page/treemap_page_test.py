@@ -3,7 +3,7 @@ Python walk of it: tiles inside their frames, without overlap, in proportion
 to their sizes; zoom by click and keyboard, the way back, the place kept in
 the fragment; no request beyond the page itself; and the layout against
 d3-hierarchy's squarified treemap, the reference in the field."""
-import json, os, re, sys, tempfile, unittest
+import os, re, subprocess, sys, tempfile, unittest
 from pathlib import Path
 from urllib.parse import quote
 
@@ -11,28 +11,23 @@ import cdp
 
 TOOL = os.environ.get("TREEMAP_PAGE_TOOL")
 D3 = Path("/usr/share/nodejs/d3-hierarchy/dist/d3-hierarchy.js")
-ODD_DIR = "100% @home #1"  # characters that the fragment must escape
+ODD = "100% @home #1"  # characters that the fragment must escape
 TILES = """[...document.querySelectorAll('#map .t')].map(e => { const d = drawn[+e.dataset.i],
   r = e.getBoundingClientRect(); return [r.x, r.y, r.width, r.height, d.parent, d.item.size, d.item.kind, pathOf(d.item)]; })"""
+CRUMBS = "[...document.querySelectorAll('#crumbs button')].map(e => e.textContent)"
 
 
 def make_tree(top):
-    def write(path, size, sparse=False):
-        path.parent.mkdir(parents=True, exist_ok=True)
-        with open(path, "wb") as f:
-            f.truncate(size) if sparse else f.write(os.urandom(size))
-    write(top / "disc.iso", 3_000_000)
-    write(top / "sparse.img", 40_000_000, sparse=True)
-    for i in range(30):
-        write(top / "src" / f"part{i}.{['c', 'py', 'png', 'pdf', 'so'][i % 5]}", 1000 * (i + 1) ** 2)
-    for i in range(1500):
-        write(top / ODD_DIR / "many" / f"n{i}", 10 + i % 7)
-    write(top / ODD_DIR / "many" / "big", 20_000_000)
-    write(top / ODD_DIR / "photo.jpg", 600_000)
-    write(top / ODD_DIR / "deep" / "er" / "est.tar", 700_000)
-    write(Path(os.fsdecode(os.fsencode(top) + b"/odd\xff\xfe<!--<script>\nname")), 90_000)
-    write(top / "empty", 0)
-    (top / "empty dir").mkdir()
+    files = {"disc.iso": 3_000_000, f"{ODD}/photo.jpg": 600_000, f"{ODD}/deep/er/est.tar": 700_000,
+             f"{ODD}/many/big": 20_000_000, "empty": 0, "empty dir/": 0}
+    files.update({f"src/part{i}.{['c', 'py', 'png', 'pdf', 'so'][i % 5]}": 1000 * (i + 1) ** 2 for i in range(30)})
+    files.update({f"{ODD}/many/n{i}": 10 + i % 7 for i in range(1500)})  # each too small to draw
+    for name, size in files.items():
+        (top / name).parent.mkdir(parents=True, exist_ok=True)
+        if not name.endswith("/"):
+            (top / name).write_bytes(os.urandom(size))
+    with open(os.fsencode(top) + b"/odd\xff\xfe<!--<script>\nname", "wb") as f:
+        f.truncate(90_000)  # sparse: more bytes than blocks
 
 
 def model(top):
@@ -41,15 +36,14 @@ def model(top):
         return re.sub(r"[\x00-\x1f\x7f]", lambda m: "\\x%02x" % ord(m.group()), raw.decode("utf-8", "backslashreplace"))
     sizes = {}
     for dir, dirs, files in os.walk(os.fsencode(top), topdown=False):
-        rel = tuple(show(os.fsencode(p)) for p in Path(os.fsdecode(dir)).relative_to(top).parts)
+        rel = tuple(show(part) for part in Path(os.fsdecode(dir)).relative_to(top).parts for part in [os.fsencode(part)])
         st = os.lstat(dir)
-        total = [st.st_blocks * 512, st.st_size]
+        sizes[rel] = [st.st_blocks * 512, st.st_size]
+        for name in files:
+            st = os.lstat(os.path.join(dir, name))
+            sizes[rel + (show(name),)] = [st.st_blocks * 512, st.st_size]
         for name in dirs + files:
-            if name in files:
-                st = os.lstat(os.path.join(dir, name))
-                sizes[rel + (show(name),)] = [st.st_blocks * 512, st.st_size]
-            total = [t + s for t, s in zip(total, sizes[rel + (show(name),)])]
-        sizes[rel] = total
+            sizes[rel] = [t + s for t, s in zip(sizes[rel], sizes[rel + (show(name),)])]
     return sizes
 
 
@@ -60,29 +54,22 @@ class TreemapPageTest(unittest.TestCase):
         cls.temp = tempfile.TemporaryDirectory()
         top = Path(cls.temp.name) / "tree"
         make_tree(top)
-        cls.sizes = model(top)
-        cls.pages = {}
-        for by, flag in (("allocated", []), ("apparent", ["--apparent"])):
+        cls.sizes, cls.pages = model(top), {}
+        for by, flags in (("allocated", []), ("apparent", ["--apparent"])):
             page = Path(cls.temp.name) / f"{by}.html"
-            assert os.spawnv(os.P_WAIT, TOOL, [TOOL, *flag, str(top), str(page)]) == 0
+            subprocess.run([TOOL, *flags, top, page], check=True)
             cls.pages[by] = page.as_uri()
-        cls.browser = cdp.Browser(1000, 700)
+        cls.browser = cdp.Browser()
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.close()
         cls.temp.cleanup()
 
-    def view(self, width, height, url):
-        self.browser.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
-        self.browser.load("about:blank")
-        self.browser.load(url)
-
     def check_tiles(self, by, what):
         tiles = self.browser.eval(TILES)
-        map_rect = self.browser.eval("(r => [r.x, r.y, r.width, r.height])(map.getBoundingClientRect())")
+        frames = {-1: self.browser.eval("(r => [r.x, r.y, r.width, r.height])(map.getBoundingClientRect())")}
         self.assertGreater(len(tiles), 5, what)
-        frames = {-1: map_rect + [None]}
         siblings = {}
         for i, (x, y, w, h, parent, size, kind, path) in enumerate(tiles):
             if kind <= 2:  # an entry of the tree, not a sum of smaller ones
@@ -90,64 +77,64 @@ class TreemapPageTest(unittest.TestCase):
             frames[i] = [x, y, w, h]
             siblings.setdefault(parent, []).append((x, y, w, h, size, path))
         for parent, group in siblings.items():
-            fx, fy, fw, fh = frames[parent][:4]
+            fx, fy, fw, fh = frames[parent]
             areas, sizes = sum(t[2] * t[3] for t in group), sum(t[4] for t in group)
+            if parent == -1:
+                self.assertAlmostEqual(areas, fw * fh, delta=fw * fh * 1e-3, msg=what)
             for n, (x, y, w, h, size, path) in enumerate(group):
                 where = (what, path)
-                self.assertTrue(fx - 1e-3 <= x and x + w <= fx + fw + 1e-3 and fy - 1e-3 <= y and y + h <= fy + fh + 1e-3, where)
+                self.assertTrue(fx - 1e-3 <= x <= x + w <= fx + fw + 1e-3 and fy - 1e-3 <= y <= y + h <= fy + fh + 1e-3, where)
                 for ox, oy, ow, oh, _, other in group[n + 1:]:
                     overlap = max(0, min(x + w, ox + ow) - max(x, ox)) * max(0, min(y + h, oy + oh) - max(y, oy))
                     self.assertLess(overlap, 1e-3, (where, other))
                 if sizes:  # Chromium places boxes on a grid of 1/64 pixel
                     self.assertAlmostEqual(w * h, areas * size / sizes, delta=0.01 * areas * size / sizes + (w + h) / 64, msg=where)
-            if parent == -1:
-                self.assertAlmostEqual(areas, fw * fh, delta=fw * fh * 1e-3, msg=what)
 
     def test_tiles_lie_in_their_frames_in_proportion_to_sizes(self):
-        for by, (width, height), fragment in [("allocated", (1000, 700), ""), ("apparent", (1000, 700), ""),
-                                              ("allocated", (390, 740), ""), ("allocated", (1000, 700), "#/" + quote(ODD_DIR))]:
-            self.view(width, height, self.pages[by] + fragment)
+        for by, width, height, fragment in [("allocated", 1000, 700, ""), ("apparent", 1000, 700, ""),
+                                            ("allocated", 390, 740, ""), ("allocated", 1000, 700, "#/" + quote(ODD))]:
+            self.browser.load("about:blank", width, height)
+            self.browser.load(self.pages[by] + fragment, width, height)
             self.check_tiles(by, (by, width, fragment))
-            self.assertEqual(self.browser.eval("view.dir.name"), ODD_DIR if fragment else self.browser.eval("root.name"))
+            self.assertEqual(self.browser.eval("view.dir.name"), ODD if fragment else self.browser.eval("root.name"))
             list_box = self.browser.eval("(r => [r.width, r.height])(list.getBoundingClientRect())")
-            self.assertTrue(min(list_box) > 100, (by, width, list_box))
+            self.assertTrue(list_box[0] > 300 and list_box[1] > 50, (by, width, fragment, list_box))
 
     def test_click_and_keys_zoom_the_fragment_keeps_the_place_and_nothing_is_fetched(self):
         b, url = self.browser, self.pages["allocated"]
-        self.view(1000, 700, url)
-        crumbs = "[...document.querySelectorAll('#crumbs button')].map(e => e.textContent)"
+        b.load(url, 1000, 700)
 
-        def click_tile(condition):
-            x, y, w, h = b.eval(f"""(() => {{ const i = drawn.findIndex(d => {condition});
-              const r = map.querySelector(`[data-i="${{i}}"]`).getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; }})()""")
-            b.click(x + 1, y + 1)  # on its own border, not a tile inside
+        def click_tile(condition):  # on its own edge, not a tile inside
+            b.click(*b.eval(f"""(r => [r.x + 1, r.y + 1])(map.querySelector(
+              `[data-i="${{drawn.findIndex(d => {condition})}}"]`).getBoundingClientRect())"""))
 
-        click_tile(f"d.item.name === {json.dumps(ODD_DIR)}")
+        click_tile(f"d.item.name === '{ODD}'")
         self.assertEqual(b.eval("location.hash"), "#/100%25%20%40home%20%231")
         click_tile("d.item.kind === MORE")  # the files of many/, each too small at this size
         self.assertRegex(b.eval("location.hash"), r"^#/100%25%20%40home%20%231/many/@\d+$")
-        self.assertRegex(b.eval(crumbs)[-1], r"^\d+ smaller items$")
-        self.assertTrue(all(k == 0 for k in b.eval("drawn.map(d => d.item.kind).filter(k => k !== MORE)")))
-        self.view(1000, 700, url + b.eval("location.hash"))
-        self.assertEqual(b.eval(crumbs)[1:3], [ODD_DIR, "many"])
+        self.assertRegex(b.eval(CRUMBS)[-1], r"^\d+ smaller items$")
+        self.assertEqual(set(b.eval("drawn.map(d => d.item.kind)")) - {6}, {0})
+        fragment = b.eval("location.hash")
+        b.load("about:blank", 1000, 700)
+        b.load(url + fragment, 1000, 700)
+        self.assertEqual(b.eval(CRUMBS)[1:3], [ODD, "many"])
         b.click(*b.eval("(r => [r.x + 2, r.y + 2])(document.querySelector('#crumbs button').getBoundingClientRect())"))
-        self.assertEqual((b.eval("location.hash"), len(b.eval(crumbs))), ("#/", 1))
+        self.assertEqual((b.eval("location.hash"), len(b.eval(CRUMBS))), ("#/", 1))
 
-        for _ in range(2):  # the second largest, a directory
+        for _ in range(2):  # to the second largest, a directory
             b.key("ArrowDown", 40)
-        self.assertEqual(b.eval("drawn[selected].item.kind"), 1)
         name = b.eval("drawn[selected].item.name")
         b.key("Enter", 13)
-        self.assertEqual(b.eval(crumbs)[-1], name)
+        self.assertEqual(b.eval(CRUMBS), [b.eval("root.name"), name])
         b.key("Backspace", 8)
-        self.assertEqual(len(b.eval(crumbs)), 1)
+        self.assertEqual(len(b.eval(CRUMBS)), 1)
 
         requests = {e["params"]["request"]["url"] for e in b.events if e.get("method") == "Network.requestWillBeSent"}
         self.assertEqual({u.split("#")[0] for u in requests} - {"about:blank"}, {url})
 
     @unittest.skipUnless(D3.exists(), "no d3-hierarchy (Debian's node-d3-hierarchy)")
     def test_layout_is_d3_hierarchys_squarified_treemap(self):
-        self.view(400, 300, self.pages["allocated"])
+        self.browser.load(self.pages["allocated"], 400, 300)
         self.browser.eval(D3.read_text())
         worst = self.browser.eval("""(() => { let seed = 7, worst = 0;
           const random = () => (seed = seed * 16807 % 2147483647) / 2147483647;

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -14,27 +12,22 @@
 
 #include "spacemap/treemap_page.h"
 
-namespace {
-
 struct Node {
   std::string name;
   PageItem item;
-  bool directory = false;
+  bool directory;
   std::vector<Node> children;
 };
 
-Node Walk(const std::filesystem::path& path, std::string name, bool by_apparent) {
+static Node Walk(const std::filesystem::path& path, bool by_apparent) {
   struct stat st;
   lstat(path.c_str(), &st);
-  Node node{std::move(name), {}, S_ISDIR(st.st_mode), {}};
-  node.item = {"", uint64_t(st.st_blocks) * 512, uint64_t(st.st_size), node.directory ? 0u : 1u};
+  Node node{path.filename(), {"", uint64_t(st.st_blocks) * 512, uint64_t(st.st_size), 1}, S_ISDIR(st.st_mode), {}};
   if (!node.directory) return node;
+  node.item.files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    node.children.push_back(Walk(entry.path(), entry.path().filename(), by_apparent));
-    const PageItem& child = node.children.back().item;
-    node.item.allocated += child.allocated;
-    node.item.apparent += child.apparent;
-    node.item.files += child.files;
+    const PageItem& child = node.children.emplace_back(Walk(entry.path(), by_apparent)).item;
+    node.item.allocated += child.allocated, node.item.apparent += child.apparent, node.item.files += child.files;
   }
   auto size = [by_apparent](const Node& n) { return by_apparent ? n.item.apparent : n.item.allocated; };
   std::sort(node.children.begin(), node.children.end(),
@@ -42,7 +35,7 @@ Node Walk(const std::filesystem::path& path, std::string name, bool by_apparent)
   return node;
 }
 
-void Write(TreemapPage& page, Node& node) {
+static void Write(TreemapPage& page, Node& node) {
   node.item.name = node.name;
   if (!node.directory) return page.File(node.item);
   if (!page.OpenDirectory(node.item)) return;
@@ -50,22 +43,13 @@ void Write(TreemapPage& page, Node& node) {
   page.CloseDirectory();
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
   bool by_apparent = argc == 4 && std::strcmp(argv[1], "--apparent") == 0;
-  if (argc != 3 + by_apparent) {
-    std::fprintf(stderr, "usage: treemap_page_tool [--apparent] DIR PAGE\n");
-    return 2;
-  }
-  std::string dir = argv[1 + by_apparent];
-  Node root = Walk(dir, dir, by_apparent);
+  if (argc != 3 + by_apparent) return 2;
+  Node root = Walk(argv[1 + by_apparent], by_apparent);
+  root.name = argv[1 + by_apparent];
   std::FILE* out = std::fopen(argv[2 + by_apparent], "wb");
-  TreemapPage page(out, {dir, by_apparent});
+  TreemapPage page(out, {root.name, by_apparent});
   Write(page, root);
-  if (!page.Finish()) {
-    std::fprintf(stderr, "treemap_page_tool: %s: %s\n", argv[2 + by_apparent], std::strerror(errno));
-    return 1;
-  }
-  return std::fclose(out) != 0;
+  return !page.Finish() || std::fclose(out) != 0;
 }

@@ -39,9 +39,10 @@ class TreemapPage {
  public:
   TreemapPage(std::FILE* out, const PageInfo& info);
 
-  // Enters a directory; the first call gives the root. False when it is too
-  // small to draw: it is counted whole among its parent's smaller items, and
-  // the caller neither visits its children nor closes it.
+  // Enters a directory; the first call gives the root. False when the page
+  // wants none of its children (it is drawn whole, or counted among its
+  // parent's smaller items when too small): the caller then neither visits
+  // its children nor closes it.
   bool OpenDirectory(const PageItem& dir);
   // A file, or anything else that has no children, of the current directory;
   // as the first call, the whole page.

@@ -37,6 +37,8 @@ struct PageItem {
 
 class TreemapPage {
  public:
+  // Writes the page to `out`, open for writing in binary mode, which the
+  // caller closes after Finish.
   TreemapPage(std::FILE* out, const PageInfo& info);
 
   // Enters a directory; the first call gives the root. False when the page

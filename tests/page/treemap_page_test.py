@@ -104,13 +104,17 @@ class TreemapPageTest(unittest.TestCase):
         b, url = self.browser, self.pages["allocated"]
         b.load(url, 1000, 700)
 
-        def click_tile(condition):  # on its own edge, not a tile inside
-            b.click(*b.eval(f"""(r => [r.x + 1, r.y + 1])(map.querySelector(
-              `[data-i="${{drawn.findIndex(d => {condition})}}"]`).getBoundingClientRect())"""))
+        def tile_edge(condition):  # on its own edge, not a tile inside
+            return b.eval(f"""(r => [r.x + 1, r.y + 1])(map.querySelector(
+              `[data-i="${{drawn.findIndex(d => {condition})}}"]`).getBoundingClientRect())""")
 
-        click_tile(f"d.item.name === '{ODD}'")
+        x, y = tile_edge(f"d.item.name === '{ODD}'")
+        b.send("Input.dispatchMouseEvent", type="mouseMoved", x=x + 30, y=y + 30)  # over a tile inside it
+        self.assertEqual(b.eval("list.querySelector('.row.hl .nm').textContent"), ODD)
+        self.assertRegex(b.eval("info.textContent"), rf"/{re.escape(ODD)}/many/big19 MiB allocated .*· [\d.]+% of all · 1 file$")
+        b.click(x, y)
         self.assertEqual(b.eval("location.hash"), "#/100%25%20%40home%20%231")
-        click_tile("d.item.kind === MORE")  # the files of many/, each too small at this size
+        b.click(*tile_edge("d.item.kind === MORE"))  # the files of many/, each too small at this size
         self.assertRegex(b.eval("location.hash"), r"^#/100%25%20%40home%20%231/many/@\d+$")
         self.assertRegex(b.eval(CRUMBS)[-1], r"^\d+ smaller items$")
         self.assertEqual(set(b.eval("drawn.map(d => d.item.kind)")) - {6}, {0})

@@ -406,6 +406,14 @@ void* RunThread(void* thread) {
 
 namespace {
 
+// The sanitizers' runtimes want room of their own on each stack, which they
+// cannot add to one the program provides.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr size_t kStackBytes = 4 * kThreadStackBytes;
+#else
+constexpr size_t kStackBytes = kThreadStackBytes;
+#endif
+
 void FreeThread(Thread* thread) {
   if (thread->stack != MAP_FAILED) munmap(thread->stack, thread->stack_bytes);
   delete thread;
@@ -417,14 +425,14 @@ Thread* StartThread(void (*run)(void*), void* arg) {
   auto* thread = new (std::nothrow) Thread{pthread_t(), run, arg};
   if (!thread) return nullptr;
   size_t guard = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  thread->stack_bytes = guard + kThreadStackBytes;
+  thread->stack_bytes = guard + kStackBytes;
   thread->stack = mmap(nullptr, thread->stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   pthread_attr_t attr;
   if (thread->stack == MAP_FAILED || mprotect(thread->stack, guard, PROT_NONE) != 0 || pthread_attr_init(&attr) != 0) {
     FreeThread(thread);
     return nullptr;
   }
-  bool started = pthread_attr_setstack(&attr, static_cast<char*>(thread->stack) + guard, kThreadStackBytes) == 0 &&
+  bool started = pthread_attr_setstack(&attr, static_cast<char*>(thread->stack) + guard, kStackBytes) == 0 &&
                  pthread_create(&thread->id, &attr, RunThread, thread) == 0;
   pthread_attr_destroy(&attr);
   if (started) return thread;

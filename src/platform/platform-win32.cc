@@ -143,7 +143,7 @@ unsigned Attributes(const WIN32_FIND_DATAW& data) {
 // Each entry's name goes into the listing twice: in the ANSI code page for
 // the report, and as the wide name itself (its raw UTF-16 units), by which
 // its subdirectories are found again.
-void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
+void Add(const WIN32_FIND_DATAW& data, const SubdirFilter* filter, Listing* listing) {
   std::string name = Narrow(data.cFileName);
   if (IsDotOrDotDot(name.c_str())) return;
   Entry entry{};
@@ -155,6 +155,14 @@ void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
   entry.attrib = Attributes(data);
   if (!(entry.attrib & kDirectory))
     entry.size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  if (filter) {
+    // Identity would cost an open per file: every name counts, as it does
+    // for the walk that counts clusters.
+    EntryStat stat;
+    stat.apparent = stat.allocated = entry.size;
+    if ((entry.attrib & kDirectory) && !(*filter)(name.c_str(), stat)) entry.attrib ^= kDirectory | kExcluded;
+    listing->stats.push_back(stat);
+  }
   listing->entries.push_back(entry);
   listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
@@ -186,7 +194,7 @@ constexpr size_t kPacedEntries = 512;
 constexpr int kGivenUp = -1;
 
 // 0, kGivenUp or the error that stopped the search.
-int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer) {
+int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -195,7 +203,7 @@ int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer) 
   int error = 0;
   try {
     do {
-      Add(data, listing);
+      Add(data, filter, listing);
       if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
         error = kGivenUp;
         break;
@@ -221,13 +229,15 @@ bool IsFile(std::wstring path) {
 
 }  // namespace
 
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
+const bool kKnowsAllocatedSize = false;
+
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
   std::wstring path;
   if (!FullPath(dir, &path)) {
     dir->listing.error = LastError();
     return true;
   }
-  int error = ReadEntries(path + L'*', &dir->listing, pacer);
+  int error = ReadEntries(path + L'*', &dir->listing, pacer, filter);
   if (error == kGivenUp) {
     UnreadDirectory(dir);
     return false;
@@ -455,13 +465,21 @@ std::string ErrorText(int error) {
   return message;
 }
 
-int StderrTerminalWidth() {
-  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+namespace {
+
+int ConsoleWidth(DWORD which) {
+  HANDLE handle = GetStdHandle(which);
   if (!IsConsole(handle)) return 0;
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(handle, &info)) return 80;
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+}  // namespace
+
+int StderrTerminalWidth() { return ConsoleWidth(STD_ERROR_HANDLE); }
+
+int StdoutTerminalWidth() { return ConsoleWidth(STD_OUTPUT_HANDLE); }
 
 // A process has one console at most.
 bool StdoutSharesStderrTerminal() {

@@ -64,7 +64,8 @@ void MakeChildren(DirNode* node) {
 
 }  // namespace
 
-ReadAhead::ReadAhead(const char* start_path) : pool_(InitialPool()) {
+ReadAhead::ReadAhead(const char* start_path, const platform::SubdirFilter* filter)
+    : filter_(filter), pool_(InitialPool()) {
   root_.dir.name = start_path;
   frontier_ = &root_;
   platform::TuneAllocator(static_cast<unsigned>(Processors()));
@@ -193,7 +194,7 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
   lock.unlock();
   ReadEnd end = ReadEnd::kRead;
   try {
-    if (platform::ReadDirectory(&node->dir, [this, node](size_t bytes) { return Pace(node, bytes); }))
+    if (platform::ReadDirectory(&node->dir, [this, node](size_t bytes) { return Pace(node, bytes); }, filter_))
       MakeChildren(node);
     else
       end = ReadEnd::kGivenBack;

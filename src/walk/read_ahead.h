@@ -95,8 +95,9 @@ class ReadAhead {
  public:
   // Reads the tree below `start_path` (ending in a separator): with
   // SPACE_THREADS threads when that holds a number from 1 to kMaxThreads,
-  // else with a pool that sizes itself.
-  explicit ReadAhead(const char* start_path);
+  // else with a pool that sizes itself. `filter`, when given, outlives the
+  // walk and is handed to every read (see platform::SubdirFilter).
+  explicit ReadAhead(const char* start_path, const platform::SubdirFilter* filter = nullptr);
   // Stops the readers and frees the tree.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -130,6 +131,7 @@ class ReadAhead {
   void StartWantedReaders(std::unique_lock<std::mutex>& lock);
 
   DirNode root_;
+  const platform::SubdirFilter* filter_;
   std::mutex mu_;
   std::condition_variable work_;  // readers: a directory to read, room, or the stop
   std::condition_variable read_;  // the printer: a read ended or readers are wanted

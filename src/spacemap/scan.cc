@@ -1,0 +1,156 @@
+#include "spacemap/scan.h"
+
+#include <string_view>
+
+#include "platform/platform.h"
+#include "report/diagnostic.h"
+#include "report/progress.h"
+#include "spacemap/glob.h"
+#include "walk/dir_tree.h"
+#include "walk/read_ahead.h"
+
+std::string AbsoluteStartPath(const std::string& path) {
+  std::string absolute = path.empty() ? "." : path;
+  bool rooted = std::string_view(platform::kPathEnders).find(absolute[0]) != std::string_view::npos ||
+                (absolute.size() > 1 && absolute[1] == ':');
+  std::string cwd;
+  if (!rooted && platform::getcwd(&cwd)) {
+    if (absolute == ".") return cwd;
+    if (!cwd.empty() && cwd.back() != platform::kSeparator) cwd += platform::kSeparator;
+    absolute = cwd + absolute;
+  }
+  while (absolute.size() > 1 && absolute.back() == platform::kSeparator && absolute[absolute.size() - 2] != ':')
+    absolute.pop_back();
+  return absolute;
+}
+
+namespace {
+
+bool MatchesAny(const std::vector<std::string>& patterns, std::string_view name) {
+  for (const std::string& pattern : patterns)
+    if (GlobMatch(pattern, name)) return true;
+  return false;
+}
+
+// One walk, as the printer of the read-ahead walk: depth first in listing
+// order, the directories being walked a stack rather than a chain of calls.
+class Scanner {
+ public:
+  Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
+      : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)), path_(StartDirectory(path.c_str())),
+        filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
+        read_ahead_(path_.c_str(), &filter_) {}
+
+  void Run() {
+    ProgressDirectory(root_name_);
+    DirNode* root = read_ahead_.Root();
+    read_ahead_.Await(root);
+    Item item = ItemOf(root_name_, root->dir.listing.self);
+    Enter(root, item);
+    while (!levels_.empty()) {
+      Level& level = levels_.back();
+      const platform::Listing& listing = level.node->dir.listing;
+      if (level.next < listing.entries.size()) {
+        size_t i = level.next++;
+        Visit(listing, listing.entries[i], listing.stats[i]);
+        continue;
+      }
+      read_ahead_.Done(level.node);
+      levels_.pop_back();
+      sink_->Leave();
+    }
+    ProgressErase();
+  }
+
+ private:
+  struct Level {
+    DirNode* node;
+    size_t path_len;
+    size_t next = 0;        // entry of the listing
+    size_t next_child = 0;  // of node->children
+  };
+
+  // Called by the readers, each for its own directory.
+  bool Wanted(const char* name, const platform::EntryStat& stat) const {
+    if (stat.file_system == platform::FileSystem::kKernel) return false;
+    if (choices_.one_file_system && stat.file_system == platform::FileSystem::kOther) return false;
+    return !MatchesAny(choices_.excludes, name);
+  }
+
+  Item ItemOf(std::string_view name, const platform::EntryStat& stat) const {
+    Item item;
+    item.name = name;
+    item.asize = stat.apparent;
+    item.dsize = stat.allocated;
+    if (choices_.cluster_size) item.dsize = stat.apparent / choices_.cluster_size * choices_.cluster_size +
+                                            (stat.apparent % choices_.cluster_size ? choices_.cluster_size : 0);
+    item.dev = stat.dev;
+    item.ino = stat.ino;
+    item.nlink = stat.nlink;
+    item.notreg = !stat.regular;
+    return item;
+  }
+
+  void Enter(DirNode* node, Item& item) {
+    // Counting in clusters counts files alone, as space does.
+    if (choices_.cluster_size) item.dsize = 0;
+    if (int error = node->dir.listing.error) {
+      std::string name = levels_.empty() ? root_name_ : path_.substr(0, path_.size() - 1);
+      ReportFailure("cannot read directory '" + name + "'", error);
+      item.read_error = true;
+    }
+    levels_.push_back(Level{node, path_.size()});
+    sink_->Enter(item);
+  }
+
+  void Visit(const platform::Listing& listing, const platform::Entry& entry, const platform::EntryStat& stat) {
+    Level& level = levels_.back();
+    path_.resize(level.path_len);
+    const char* name = listing.NameOf(entry);
+    Item item = ItemOf(name, stat);
+    if (entry.attrib & platform::kDirectory) {
+      path_ += name;
+      path_ += platform::kSeparator;
+      ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
+      DirNode* child = &level.node->children[level.next_child++];
+      read_ahead_.Await(child);
+      return Enter(child, item);
+    }
+    if (entry.error) {
+      ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
+      item.read_error = true;
+    } else if (entry.attrib & platform::kExcluded) {
+      item = Item{};
+      item.name = name;
+      item.excluded = ExclusionOf(stat);
+    } else if (MatchesAny(choices_.excludes, name)) {
+      item = Item{};
+      item.name = name;
+      item.excluded = Excluded::kPattern;
+    } else {
+      ProgressFile(item.asize);
+    }
+    sink_->Leaf(item);
+  }
+
+  Excluded ExclusionOf(const platform::EntryStat& stat) const {
+    if (stat.file_system == platform::FileSystem::kKernel) return Excluded::kKernelFileSystem;
+    if (choices_.one_file_system && stat.file_system == platform::FileSystem::kOther)
+      return Excluded::kOtherFileSystem;
+    return Excluded::kPattern;
+  }
+
+  const ScanChoices& choices_;
+  ScanSink* sink_;
+  const std::string root_name_;
+  std::string path_;
+  std::vector<Level> levels_;
+  const platform::SubdirFilter filter_;
+  ReadAhead read_ahead_;
+};
+
+}  // namespace
+
+void Scan(const std::string& path, const ScanChoices& choices, ScanSink* sink) {
+  Scanner(path, choices, sink).Run();
+}

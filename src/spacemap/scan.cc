@@ -50,8 +50,8 @@ class Scanner {
     while (!levels_.empty()) {
       Level& level = levels_.back();
       const platform::Listing& listing = level.node->dir.listing;
-      if (level.next < listing.entries.size()) {
-        size_t i = level.next++;
+      if (level.next_entry < listing.entries.size()) {
+        size_t i = level.next_entry++;
         Visit(listing, listing.entries[i], listing.stats[i]);
         continue;
       }
@@ -63,11 +63,13 @@ class Scanner {
   }
 
  private:
+  // A directory being walked: where its path text ends in `path_`, and
+  // what comes next of its listing and of its subdirectories.
   struct Level {
     DirNode* node;
+    DirNode* next_child;
     size_t path_len;
-    size_t next = 0;        // entry of the listing
-    size_t next_child = 0;  // of node->children
+    size_t next_entry = 0;
   };
 
   // Called by the readers, each for its own directory.
@@ -99,7 +101,7 @@ class Scanner {
       ReportFailure("cannot read directory '" + name + "'", error);
       item.read_error = true;
     }
-    levels_.push_back(Level{node, path_.size()});
+    levels_.push_back(Level{node, node->children.get(), path_.size()});
     sink_->Enter(item);
   }
 
@@ -112,7 +114,7 @@ class Scanner {
       path_ += name;
       path_ += platform::kSeparator;
       ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
-      DirNode* child = &level.node->children[level.next_child++];
+      DirNode* child = level.next_child++;
       read_ahead_.Await(child);
       return Enter(child, item);
     }

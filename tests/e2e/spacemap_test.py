@@ -151,6 +151,10 @@ class SpacemapTest(unittest.TestCase):
             self.assertEqual(run(ALL + ["-f", self.path("ncdu.json")]).stdout, view)
         totals = model(self.root), model(self.root, apparent=True)
         if shutil.which("gdu"):
+            subprocess.run(["gdu", "-n", "-p", "-o", self.path("gdu.json"), self.root], check=True)
+            from_gdu = parse_view(run(ALL + ["-f", self.path("gdu.json")]).stdout)
+            self.assertEqual({p: from_gdu[p] for p in ("/sparse", "/a/b/c/three", "/logs/y.log")},
+                             {p: totals[0][p] for p in ("/sparse", "/a/b/c/three", "/logs/y.log")})
             for flags, total in (([], totals[0][""]), (["-a"], totals[1][""])):
                 out = subprocess.run(["gdu", "-n", "-s", "--no-prefix", "-f", export] + flags, capture_output=True)
                 self.assertEqual(int(out.stdout.split()[0]), total)

@@ -38,8 +38,9 @@ class Scanner {
  public:
   Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
       : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)), path_(StartDirectory(path.c_str())),
+        start_path_(path_),
         filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
-        read_ahead_(path_.c_str(), &filter_) {}
+        read_ahead_(start_path_.c_str(), &filter_) {}
 
   void Run() {
     ProgressDirectory(root_name_);
@@ -146,6 +147,7 @@ class Scanner {
   ScanSink* sink_;
   const std::string root_name_;
   std::string path_;
+  const std::string start_path_;  // the walk's own, which path_ grows from
   std::vector<Level> levels_;
   const platform::SubdirFilter filter_;
   ReadAhead read_ahead_;

@@ -122,6 +122,18 @@ class SpacemapTest(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual(parse_view(result.stdout), model(self.root, **rules))
 
+    def test_few_descriptors_give_the_same_view(self):
+        deep = os.path.join(self.root, "deep")
+        path = deep
+        for level in range(40):
+            path = os.path.join(path, "level%d" % level)
+            os.makedirs(os.path.join(path, "side"))
+            with open(os.path.join(path, "side", "f"), "wb") as f:
+                f.write(b"x" * (level * 1000))
+        result = run(ALL + [self.root], env={"SPACE_THREADS": "1"}, prefix=("prlimit", "--nofile=12"))
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(parse_view(result.stdout), model(self.root))
+
     def test_depth_top_and_units(self):
         result = run(["-d", "1", "--top", "2", self.root])
         lines = result.stdout.decode("utf-8", "surrogateescape").splitlines()

@@ -11,9 +11,10 @@ import tempfile
 import time
 import unittest
 
-from harness import UNPRIVILEGED, remove_tree
+from harness import ON_WINE, UNPRIVILEGED, remove_tree
 
 SPACEMAP_EXE = os.environ.get("SPACEMAP_EXE", "")
+NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
 MARKS = re.compile(r" \[(excluded|unreadable|unreadable inside|hard link counted elsewhere)\]$")
 LINE = re.compile(r"^ *(\d+) +\d+\.\d% \[[# ]*\] (.*)$")
 ALL = ["-b", "-d", "99", "--top", "999999"]
@@ -93,7 +94,7 @@ def make_tree(root):
             f.write(b"y" * 100)
 
 
-@unittest.skipUnless(SPACEMAP_EXE, "SPACEMAP_EXE names no spacemap")
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
 class SpacemapTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="spacemap-")
@@ -244,7 +245,7 @@ class SpacemapTest(unittest.TestCase):
 
 
 class ImportTest(unittest.TestCase):
-    @unittest.skipUnless(SPACEMAP_EXE, "SPACEMAP_EXE names no spacemap")
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
     def test_malformed_exports_name_their_byte(self):
         head = b'[1,2,{"progname":"x"},\n[{"name":"/r"}'
         cases = [
@@ -263,7 +264,7 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 2)
                 self.assertEqual(result.stderr.decode(), "spacemap: -: malformed at byte %d: %s\n" % (offset, what))
 
-    @unittest.skipUnless(SPACEMAP_EXE, "SPACEMAP_EXE names no spacemap")
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
     def test_400000_levels_through_import_and_export(self):
         depth = 400000
         data = (b'[1,2,{},\n' + b''.join(b'[{"name":"d","asize":1},\n' for _ in range(depth)) +
@@ -276,6 +277,22 @@ class ImportTest(unittest.TestCase):
         self.assertEqual(exported.returncode, 0)
         again = run(["-b", "-d", "2", "--apparent-size", "-f", "-"], stdin=exported.stdout)
         self.assertEqual(again.stdout, result.stdout)
+
+
+@unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
+class Win32Test(unittest.TestCase):
+    def test_files_count_whole_clusters_and_every_name(self):
+        root = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, root)
+        for rel, size in [("a/one", 5000), ("a/b/two", 70000), ("top", 1), ("empty", 0)]:
+            os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+            with open(os.path.join(root, rel), "wb") as f:
+                f.write(b"x" * size)
+        os.link(os.path.join(root, "top"), os.path.join(root, "top-again"))
+        wine_root = "Z:" + root.replace("/", "\\")
+        result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + [wine_root], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(parse_view(result.stdout.replace(b"\r\n", b"\n")), model(root, cluster=4096, count_links=True))
 
 
 def ncdu_size(size):

@@ -1,13 +1,17 @@
 """spacemap end to end: views, exports and comparisons of real trees made in
 a temporary directory, checked against a Python walk that applies the
 documented rules, and exports read back by ncdu and gdu themselves."""
+import fcntl
 import fnmatch
 import os
+import pty
 import random
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
+import termios
 import time
 import unittest
 
@@ -134,6 +138,17 @@ class SpacemapTest(unittest.TestCase):
         result = run(ALL + [self.root], env={"SPACE_THREADS": "1"}, prefix=("prlimit", "--nofile=12"))
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(parse_view(result.stdout), model(self.root))
+
+    def test_a_terminal_gets_colour_and_lines_that_fit(self):
+        os.makedirs(os.path.join(self.root, "a-directory-with-a-name-far-wider-than-forty-columns-" + "x" * 50))
+        for env, coloured in (({}, True), ({"NO_COLOR": "1"}, False), ({"NO_COLOR": ""}, True)):
+            with self.subTest(env=env):
+                lines = run_on_terminal(["-d", "2", self.root], env, columns=40).splitlines()
+                self.assertEqual(any("\x1b[" in line for line in lines), coloured)
+                shown = [re.sub("\x1b\\[[0-9;]*m", "", line) for line in lines]
+                self.assertGreater(len(shown), 10)
+                self.assertLessEqual(max(len(line) for line in shown), 39, shown)
+                self.assertTrue(any(line.endswith("~") for line in shown))
 
     def test_depth_top_and_units(self):
         result = run(["-d", "1", "--top", "2", self.root])
@@ -293,6 +308,27 @@ class Win32Test(unittest.TestCase):
         result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + [wine_root], capture_output=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(parse_view(result.stdout.replace(b"\r\n", b"\n")), model(root, cluster=4096, count_links=True))
+
+
+def run_on_terminal(args, env, columns):
+    """What spacemap shows on a terminal `columns` wide, as text."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
+    environment = {k: v for k, v in os.environ.items() if k not in ("SPACEMAP", "NO_COLOR")}
+    proc = subprocess.Popen([SPACEMAP_EXE] + args, stdout=slave, stderr=subprocess.DEVNULL, env=dict(environment, **env))
+    os.close(slave)
+    data = b""
+    try:
+        while True:
+            chunk = os.read(master, 65536)
+            if not chunk:
+                break
+            data += chunk
+    except OSError:  # the terminal is gone: everything has been read
+        pass
+    os.close(master)
+    proc.wait()
+    return data.replace(b"\r\n", b"\n").decode("utf-8", "replace")
 
 
 def ncdu_size(size):

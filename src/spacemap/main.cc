@@ -107,6 +107,15 @@ int View(const Options& o) {
   return AnyFailure() ? 2 : 0;
 }
 
+// The drive a path names (1 = A), 0 for the current one.
+unsigned DriveOf(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return 0;
+  char letter = path[0];
+  if (letter >= 'a' && letter <= 'z') return static_cast<unsigned>(letter - 'a' + 1);
+  if (letter >= 'A' && letter <= 'Z') return static_cast<unsigned>(letter - 'A' + 1);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   static std::vector<std::string> arguments = platform::Arguments(argc, argv);
   static std::vector<char*> vector;
@@ -125,7 +134,7 @@ int Run(int argc, char** argv) {
   // clusters of its drive, as space counts.
   platform::dfree df;
   if (!platform::kKnowsAllocatedSize && !o.scan.cluster_size &&
-      platform::getdfree(0, o.path.c_str(), &df) == 0)
+      platform::getdfree(DriveOf(o.path), o.path.c_str(), &df) == 0)
     o.scan.cluster_size = uint64_t(df.df_bsec) * df.df_sclus;
   if (!o.diff.empty()) return Diff(o);
   if (!o.output.empty()) return Export(o);

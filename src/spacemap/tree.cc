@@ -73,6 +73,8 @@ NodeIndex TreeBuilder::Add(const Item& item, uint8_t flags) {
   if (tree_->nodes_.size() >= UINT32_MAX) throw std::length_error("more than 4 billion entries");
   if (item.read_error) flags |= Node::kReadError | Node::kErrorBelow;
   if (item.excluded != Excluded::kNo) flags |= Node::kExcluded;
+  if (item.excluded == Excluded::kOtherFileSystem) flags |= Node::kOtherFileSystem;
+  if (item.excluded == Excluded::kKernelFileSystem) flags |= Node::kKernelFileSystem;
   if (item.notreg) flags |= Node::kNotRegular;
   bool counted = !(flags & Node::kDir) && CountedBefore(item);
   if (counted) flags |= Node::kLinkCountedElsewhere;

@@ -23,6 +23,8 @@ struct Node {
     kExcluded = 8,
     kNotRegular = 16,
     kLinkCountedElsewhere = 32,  // another name of the file holds its size
+    kOtherFileSystem = 64,       // with kExcluded: why it was left out
+    kKernelFileSystem = 128,
   };
   uint64_t dsize;
   uint64_t asize : 56;

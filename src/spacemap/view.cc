@@ -99,6 +99,8 @@ class ViewPrinter {
     uint8_t flags = tree_.At(node).flags;
     if (flags & Node::kReadError) return " [unreadable]";
     if (flags & Node::kErrorBelow) return " [unreadable inside]";
+    if (flags & Node::kKernelFileSystem) return " [kernel file system]";
+    if (flags & Node::kOtherFileSystem) return " [other file system]";
     if (flags & Node::kExcluded) return " [excluded]";
     if (flags & Node::kLinkCountedElsewhere) return " [hard link counted elsewhere]";
     return "";

@@ -123,7 +123,7 @@ void AddExamined(int dir_fd, const char* name, const SubdirFilter& filter, Listi
     if (!S_ISDIR(st.st_mode)) {
       entry.size = stat.apparent;
     } else {
-      if (stat.dev != listing->self.dev)
+      if (stat.dev != listing->SelfStat().dev)
         stat.file_system = IsKernelFileSystem(dir_fd, name) ? FileSystem::kKernel : FileSystem::kOther;
       entry.attrib = filter(name, stat) ? kDirectory : kExcluded;
     }
@@ -241,12 +241,12 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
     dir->listing.error = errno;
     return true;
   }
-  // The directory's own examination, apart from anything the walk itself
-  // asks of the descriptor: only a filtered read tells what it is.
-  struct stat st;
-  if (filter && fstat(fd, &st) == 0) dir->listing.self = StatOf(st);
   int error;
   try {
+    // The directory's own examination, apart from anything the walk itself
+    // asks of the descriptor: only a filtered read tells what it is.
+    struct stat st;
+    if (filter) dir->listing.stats.push_back(fstat(fd, &st) == 0 ? StatOf(st) : EntryStat());
     error = ReadEntries(fd, &dir->listing, pacer, filter);
   } catch (...) {
     close(fd);

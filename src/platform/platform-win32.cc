@@ -237,6 +237,7 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
     dir->listing.error = LastError();
     return true;
   }
+  if (filter) dir->listing.stats.emplace_back();  // the directory's own, unknown here
   int error = ReadEntries(path + L'*', &dir->listing, pacer, filter);
   if (error == kGivenUp) {
     UnreadDirectory(dir);

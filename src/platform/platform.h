@@ -70,13 +70,15 @@ struct Listing {
   std::string names;
   int error = 0;  // not 0: reading stopped here; `entries` hold what came before
   size_t subdirs = 0;  // entries that are directories
-  // Only for a read given a SubdirFilter: one per entry, and the
-  // directory's own.
+  // Only for a read given a SubdirFilter: the directory's own first, then
+  // one per entry. Empty otherwise, so that the walk of space carries
+  // nothing more per directory.
   std::vector<EntryStat> stats;
-  EntryStat self;
 
   const char* NameOf(const Entry& entry) const { return names.data() + entry.name; }
   const char* NativeNameOf(const Entry& entry) const { return names.data() + entry.native; }
+  const EntryStat& SelfStat() const { return stats[0]; }
+  const EntryStat& StatOf(size_t entry_index) const { return stats[entry_index + 1]; }
   // Memory held, for the budget of listings read ahead.
   size_t Bytes() const {
     return entries.capacity() * sizeof(Entry) + names.capacity() + stats.capacity() * sizeof(EntryStat);

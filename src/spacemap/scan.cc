@@ -46,14 +46,15 @@ class Scanner {
     ProgressDirectory(root_name_);
     DirNode* root = read_ahead_.Root();
     read_ahead_.Await(root);
-    Item item = ItemOf(root_name_, root->dir.listing.self);
+    const platform::Listing& listing = root->dir.listing;
+    Item item = ItemOf(root_name_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
     Enter(root, item);
     while (!levels_.empty()) {
       Level& level = levels_.back();
       const platform::Listing& listing = level.node->dir.listing;
       if (level.next_entry < listing.entries.size()) {
         size_t i = level.next_entry++;
-        Visit(listing, listing.entries[i], listing.stats[i]);
+        Visit(listing, listing.entries[i], listing.StatOf(i));
         continue;
       }
       read_ahead_.Done(level.node);

@@ -74,60 +74,68 @@ EntryStat StatOf(const struct stat& st) {
 // The file systems whose files the kernel makes up as they are read: they
 // take no disk, and walking them costs minutes (/proc, /sys and the like).
 #ifdef __linux__
-bool IsKernelFileSystem(int dir_fd, const char* name) {
-  int fd = openat(dir_fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
+bool IsKernelFileSystem(int fd) {
+  static const unsigned long kKernelTypes[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+      0x73636673,  // securityfs
+      0x6165676c,  // pstore
+      0xcafe4a11,  // bpf
+      0x62656570,  // configfs
+      0x65735543,  // fusectl
+      0x1cd1,      // devpts
+      0x19800202,  // mqueue
+      0xde5e81e4,  // efivarfs
+      0xf97cff8c,  // selinuxfs
+      0x42494e4d,  // binfmt_misc
+  };
   struct statfs fs;
-  bool kernel = false;
-  if (fstatfs(fd, &fs) == 0) {
-    static const unsigned long kKernelTypes[] = {
-        0x9fa0,      // proc
-        0x62656572,  // sysfs
-        0x64626720,  // debugfs
-        0x74726163,  // tracefs
-        0x27e0eb,    // cgroup
-        0x63677270,  // cgroup2
-        0x73636673,  // securityfs
-        0x6165676c,  // pstore
-        0xcafe4a11,  // bpf
-        0x62656570,  // configfs
-        0x65735543,  // fusectl
-        0x1cd1,      // devpts
-        0x19800202,  // mqueue
-        0xde5e81e4,  // efivarfs
-        0xf97cff8c,  // selinuxfs
-        0x42494e4d,  // binfmt_misc
-    };
-    for (unsigned long type : kKernelTypes) kernel |= static_cast<unsigned long>(fs.f_type) == type;
-  }
-  close(fd);
-  return kernel;
+  if (fstatfs(fd, &fs) != 0) return false;
+  for (unsigned long type : kKernelTypes)
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  return false;
 }
 #else
-bool IsKernelFileSystem(int, const char*) { return false; }
+bool IsKernelFileSystem(int) { return false; }
 #endif
 
-// With a filter, directories are examined too, and the filter decides which
-// are read.
-void AddExamined(int dir_fd, const char* name, const SubdirFilter& filter, Listing* listing) {
+// The directory `fd` opens, as a filtered read examines it: one fstat, and
+// where it lies apart from its parent's file system, one fstatfs.
+EntryStat ExamineOpened(const Dir& dir, int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return EntryStat();
+  EntryStat stat = StatOf(st);
+  const Listing* parent = dir.parent ? &dir.parent->listing : nullptr;
+  if (parent && !parent->stats.empty() && parent->SelfStat().dev != stat.dev)
+    stat.file_system = IsKernelFileSystem(fd) ? FileSystem::kKernel : FileSystem::kOther;
+  return stat;
+}
+
+// With a filter, every entry but a directory known from its type is
+// examined, and the filter decides by name which directories are read.
+void AddExamined(int dir_fd, const char* name, unsigned char type, const SubdirFilter& filter, Listing* listing) {
   if (IsDotOrDotDot(name)) return;
   uint32_t offset = static_cast<uint32_t>(listing->names.size());
   listing->names.append(name, strlen(name) + 1);
   Entry entry{offset, offset, 0, 0, 0};
   EntryStat stat;
   struct stat st;
-  if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (type == DT_DIR) {
+    entry.attrib = kDirectory;
+  } else if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     entry.error = errno;
   } else {
     stat = StatOf(st);
-    if (!S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode))
+      entry.attrib = kDirectory;
+    else
       entry.size = stat.apparent;
-    } else {
-      if (stat.dev != listing->SelfStat().dev)
-        stat.file_system = IsKernelFileSystem(dir_fd, name) ? FileSystem::kKernel : FileSystem::kOther;
-      entry.attrib = filter(name, stat) ? kDirectory : kExcluded;
-    }
   }
+  if ((entry.attrib & kDirectory) && !filter(name, EntryStat())) entry.attrib = kExcluded;
   listing->stats.push_back(stat);
   listing->entries.push_back(entry);
   listing->subdirs += (entry.attrib & kDirectory) != 0;
@@ -136,7 +144,7 @@ void AddExamined(int dir_fd, const char* name, const SubdirFilter& filter, Listi
 // One entry as the reader was asked to take it.
 void Take(int dir_fd, const char* name, unsigned char type, const SubdirFilter* filter, Listing* listing) {
   if (filter)
-    AddExamined(dir_fd, name, *filter, listing);
+    AddExamined(dir_fd, name, type, *filter, listing);
   else
     Add(dir_fd, name, type, listing);
 }
@@ -234,6 +242,13 @@ int OpenDirectory(Dir* dir, size_t* slots) {
 
 const bool kKnowsAllocatedSize = true;
 
+bool ExaminePath(const char* path, EntryStat* stat) {
+  struct stat st;
+  if (lstat(path, &st) != 0) return false;
+  *stat = StatOf(st);
+  return true;
+}
+
 bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
   ReadSlots slots;
   int fd = OpenDirectory(dir, slots.held());
@@ -244,10 +259,14 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
   int error;
   try {
     // The directory's own examination, apart from anything the walk itself
-    // asks of the descriptor: only a filtered read tells what it is.
-    struct stat st;
-    if (filter) dir->listing.stats.push_back(fstat(fd, &st) == 0 ? StatOf(st) : EntryStat());
-    error = ReadEntries(fd, &dir->listing, pacer, filter);
+    // asks of the descriptor: only a filtered read tells what it is, and
+    // reads no entry of a directory the filter refuses for what it is.
+    bool wanted = true;
+    if (filter) {
+      dir->listing.stats.push_back(ExamineOpened(*dir, fd));
+      wanted = !dir->parent || (*filter)(dir->name, dir->listing.SelfStat());
+    }
+    error = wanted ? ReadEntries(fd, &dir->listing, pacer, filter) : 0;
   } catch (...) {
     close(fd);
     throw;

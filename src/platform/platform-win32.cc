@@ -231,6 +231,9 @@ bool IsFile(std::wstring path) {
 
 const bool kKnowsAllocatedSize = false;
 
+// A directory's own size is nothing here.
+bool ExaminePath(const char*, EntryStat*) { return false; }
+
 bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
   std::wstring path;
   if (!FullPath(dir, &path)) {

@@ -43,8 +43,8 @@ struct Entry {
   uint64_t size;    // bytes; 0 for directories
 };
 
-// Where a directory lies, told only for one whose device differs from its
-// parent's.
+// Where a directory lies, told of a directory opened by a filtered read
+// whose device differs from its parent's.
 enum class FileSystem : unsigned char {
   kSame,
   kOther,
@@ -121,9 +121,13 @@ inline bool IsDotOrDotDot(const char* name) {
 using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
 // For a walk that wants more than names and sizes: given to ReadDirectory,
-// it has every entry examined into Listing::stats, and decides for each
-// subdirectory (by its name and what was learnt of it) whether it is read.
-// One refused stays in the listing, marked kExcluded instead of kDirectory.
+// it has every entry examined into Listing::stats and decides which
+// directories are read. It is asked twice of each subdirectory, and must
+// answer alike: by name when its parent is read (with an EntryStat left
+// unknown, as a subdirectory is examined only once opened), where one refused
+// stays in the listing marked kExcluded instead of kDirectory; and with its
+// own examination (Listing::SelfStat, which tells its file system) once it
+// is opened, where one refused is read as if empty.
 using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)>;
 
 // Reads `dir` whole into dir->listing; an error that stops the reading is
@@ -132,6 +136,9 @@ using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)
 // the listing is then released and `dir` may be read again later. When it
 // throws std::bad_alloc, UnreadDirectory undoes what it did.
 bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter = nullptr);
+// Examines `path` without following a link, for the rare directory a
+// filtered read could not open; false where it cannot.
+bool ExaminePath(const char* path, EntryStat* stat);
 // True where EntryStat::allocated is the file system's own count; false
 // where it is the apparent size, to be rounded to the drive's clusters.
 extern const bool kKnowsAllocatedSize;

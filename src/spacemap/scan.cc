@@ -111,29 +111,40 @@ class Scanner {
     Level& level = levels_.back();
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, level.next_child++);
     Item item = ItemOf(name, stat);
-    if (entry.attrib & platform::kDirectory) {
-      path_ += name;
-      path_ += platform::kSeparator;
-      ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
-      DirNode* child = level.next_child++;
-      read_ahead_.Await(child);
-      return Enter(child, item);
-    }
     if (entry.error) {
       ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
       item.read_error = true;
-    } else if (entry.attrib & platform::kExcluded) {
-      item = Item{};
-      item.name = name;
-      item.excluded = ExclusionOf(stat);
-    } else if (MatchesAny(choices_.excludes, name)) {
+    } else if ((entry.attrib & platform::kExcluded) || MatchesAny(choices_.excludes, name)) {
       item = Item{};
       item.name = name;
       item.excluded = Excluded::kPattern;
     } else {
       ProgressFile(item.asize);
     }
+    sink_->Leaf(item);
+  }
+
+  // A subdirectory is known for what it is once opened: its own
+  // examination, as the filter saw it, tells whether it was read.
+  void VisitDirectory(const char* name, DirNode* child) {
+    path_ += name;
+    path_ += platform::kSeparator;
+    ProgressDirectory(std::string_view(path_.data(), path_.size() - 1));
+    read_ahead_.Await(child);
+    const platform::Listing& listing = child->dir.listing;
+    platform::EntryStat stat;
+    if (!listing.stats.empty())
+      stat = listing.SelfStat();
+    else  // it could not be opened, but may still be examined
+      platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
+    Item item = ItemOf(name, stat);
+    if (Wanted(name, stat)) return Enter(child, item);
+    read_ahead_.Done(child);
+    item = Item{};
+    item.name = name;
+    item.excluded = ExclusionOf(stat);
     sink_->Leaf(item);
   }
 

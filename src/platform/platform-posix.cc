@@ -408,6 +408,8 @@ bool FromCp932(const std::string& codeset, const char* data, size_t size, std::s
 
 bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
 
+bool StdoutShowsColour() { return StdoutIsInteractive(); }
+
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 int WriteCp932(const char* data, size_t size) {

@@ -429,6 +429,13 @@ int WriteText(DWORD which, UINT codepage, const char* data, size_t size) {
 
 bool StdoutIsInteractive() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
+// Consoles before Windows 10 show the sequences as text.
+bool StdoutShowsColour() {
+  HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 int WriteStdout(const char* data, size_t size) {
   HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (!IsConsole(handle)) return WriteBytes(handle, WithCrLf(data, size));

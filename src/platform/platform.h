@@ -182,6 +182,9 @@ std::vector<std::string> Arguments(int argc, char** argv);
 
 // True when standard output is a terminal or console that a person watches.
 bool StdoutIsInteractive();
+// True when standard output is a terminal or console that shows ANSI colour
+// sequences (on Win32, once asked to).
+bool StdoutShowsColour();
 // Writes report bytes to standard output. 0 or an error code.
 int WriteStdout(const char* data, size_t size);
 // Writes text held in code page 932 to standard output, converted to what

@@ -128,7 +128,7 @@ int Run(int argc, char** argv) {
   platform::GetEnv(cmdname(), &variable);
   if (int status = ParseOptions(arguments, variable, &o); status >= 0) return status;
   std::string no_colour;
-  o.view.colour = platform::StdoutIsInteractive() && !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty());
+  o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();
   // Where the platform cannot tell what a file takes, it takes whole
   // clusters of its drive, as space counts.

@@ -419,6 +419,8 @@ int WriteCp932(const char* data, size_t size) {
   return WriteStdout(text.data(), text.size());
 }
 
+void BinaryStdio() {}
+
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
 std::string ErrorText(int error) { return strerror(error); }

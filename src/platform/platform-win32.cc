@@ -19,6 +19,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -450,6 +454,11 @@ int WriteStdout(const char* data, size_t size) {
 }
 
 int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HANDLE, kCp932, data, size); }
+
+void BinaryStdio() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
 

@@ -190,6 +190,9 @@ int WriteStdout(const char* data, size_t size);
 // Writes text held in code page 932 to standard output, converted to what
 // the user's terminal or locale shows. 0 or an error code.
 int WriteCp932(const char* data, size_t size);
+// Makes the C library's standard input and output carry bytes as they
+// are, for a file read or written through them ("-").
+void BinaryStdio();
 // Writes a message to standard error.
 void WriteStderr(const std::string& text);
 

@@ -24,8 +24,7 @@ namespace {
 class File {
  public:
   File(const std::string& name, bool write)
-      : file_(name == "-" ? (write ? stdout : stdin) : std::fopen(name.c_str(), write ? "wb" : "rb")),
-        owned_(name != "-") {}
+      : file_(name == "-" ? Standard(write) : std::fopen(name.c_str(), write ? "wb" : "rb")), owned_(name != "-") {}
   ~File() {
     if (file_ && owned_) std::fclose(file_);
   }
@@ -40,6 +39,11 @@ class File {
   }
 
  private:
+  static std::FILE* Standard(bool write) {
+    platform::BinaryStdio();
+    return write ? stdout : stdin;
+  }
+
   std::FILE* file_;
   bool owned_;
 };

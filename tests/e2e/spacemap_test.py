@@ -311,6 +311,11 @@ class Win32Test(unittest.TestCase):
         result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + [wine_root], capture_output=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(parse_view(result.stdout.replace(b"\r\n", b"\n")), model(root, cluster=4096, count_links=True))
+        export = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE, "-o", "-", wine_root], capture_output=True)
+        self.assertNotIn(b"\r", export.stdout)  # the bytes of the format, not text of the console
+        again = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + ["-f", "-"], input=export.stdout,
+                               capture_output=True)
+        self.assertEqual(again.stdout, result.stdout)
 
 
 def run_on_terminal(args, env, columns):

@@ -122,12 +122,13 @@ using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
 // For a walk that wants more than names and sizes: given to ReadDirectory,
 // it has every entry examined into Listing::stats and decides which
-// directories are read. It is asked twice of each subdirectory, and must
-// answer alike: by name when its parent is read (with an EntryStat left
-// unknown, as a subdirectory is examined only once opened), where one refused
-// stays in the listing marked kExcluded instead of kDirectory; and with its
-// own examination (Listing::SelfStat, which tells its file system) once it
-// is opened, where one refused is read as if empty.
+// directories are read. It is asked of each subdirectory by name when its
+// parent is read (with an EntryStat left unknown, as a subdirectory is
+// examined only once opened), where one refused stays in the listing marked
+// kExcluded instead of kDirectory; and, where the platform tells file
+// systems apart, again with its own examination (Listing::SelfStat) once it
+// is opened, where one refused is read as if empty. Both answers must agree
+// on the name.
 using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)>;
 
 // Reads `dir` whole into dir->listing; an error that stops the reading is

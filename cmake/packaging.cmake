@@ -39,18 +39,20 @@ set(SPACE_PACKAGE_MAINTAINER "Space Maintainers <maintainers@space.example.org>"
 
 if(WIN32)
   # A zip is unpacked anywhere: everything sits side by side at its top. The
-  # manual page as plain text with Windows line ends, which any editor there
-  # shows, made when building so that it follows doc/space.1.
-  install(TARGETS space RUNTIME DESTINATION .)
+  # manual pages as plain text with Windows line ends, which any editor there
+  # shows, made when building so that they follow doc/.
+  install(TARGETS space spacemap RUNTIME DESTINATION .)
   find_program(SPACE_GROFF groff REQUIRED)
-  add_custom_command(OUTPUT space.txt
-    COMMAND sh -c "'${SPACE_GROFF}' -man -Tascii -P-cbou -rLL=78n -rHY=0 '${PROJECT_SOURCE_DIR}/doc/space.1' | sed 's/$/\\r/' >space.txt"
-    DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1 VERBATIM)
-  add_custom_target(manual ALL DEPENDS space.txt)
+  foreach(program space spacemap)
+    add_custom_command(OUTPUT ${program}.txt
+      COMMAND sh -c "'${SPACE_GROFF}' -man -Tascii -P-cbou -rLL=78n -rHY=0 '${PROJECT_SOURCE_DIR}/doc/${program}.1' | sed 's/$/\\r/' >${program}.txt"
+      DEPENDS ${PROJECT_SOURCE_DIR}/doc/${program}.1 VERBATIM)
+  endforeach()
+  add_custom_target(manual ALL DEPENDS space.txt spacemap.txt)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/space.txt
-          DESTINATION .)
+          ${PROJECT_BINARY_DIR}/spacemap.txt DESTINATION .)
 else()
-  install(TARGETS space RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS space spacemap RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Debian wants the manual page and the changelog gzipped, at the highest
   # compression; -n leaves out the name and time, so that two builds of one
   # commit give one package. Made when configuring, so that installing needs
@@ -59,25 +61,29 @@ else()
   set(ENV{SOURCE_DATE_EPOCH} ${SPACE_SOURCE_DATE})
   string(TIMESTAMP SPACE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
   configure_file(cmake/changelog.in changelog @ONLY)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1)
-  foreach(file ${PROJECT_SOURCE_DIR}/doc/space.1 ${PROJECT_BINARY_DIR}/changelog)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/space.1
+               ${PROJECT_SOURCE_DIR}/doc/spacemap.1)
+  foreach(file ${PROJECT_SOURCE_DIR}/doc/space.1 ${PROJECT_SOURCE_DIR}/doc/spacemap.1 ${PROJECT_BINARY_DIR}/changelog)
     get_filename_component(name ${file} NAME)
     execute_process(COMMAND gzip -9nc ${file} OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz RESULT_VARIABLE failed)
     if(failed)
       message(FATAL_ERROR "gzip ${file}: ${failed}")
     endif()
   endforeach()
-  install(FILES ${PROJECT_BINARY_DIR}/space.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # Where bash-completion loads a command's completion on first use, below
-  # /usr/local as below /usr.
-  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.bash
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME space)
-  # Where zsh and fish look below /usr; below /usr/local they look only where
-  # told to (zsh's fpath, fish's XDG_DATA_DIRS).
-  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.zsh
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _space)
-  install(FILES ${PROJECT_SOURCE_DIR}/completion/space.fish
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+  install(FILES ${PROJECT_BINARY_DIR}/space.1.gz ${PROJECT_BINARY_DIR}/spacemap.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  foreach(program space spacemap)
+    # Where bash-completion loads a command's completion on first use, below
+    # /usr/local as below /usr.
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+    # Where zsh and fish look below /usr; below /usr/local they look only
+    # where told to (zsh's fpath, fish's XDG_DATA_DIRS).
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.zsh
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _${program})
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.fish
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+  endforeach()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
@@ -92,7 +98,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 space its files take, counted in clusters of the file system's own size,
 of a size you name, or in bytes; then a total row and the free space of
 the file system. Optional columns show allocated bytes, byte totals, the
-slack in the last clusters and the number of files.")
+slack in the last clusters and the number of files.
+.
+spacemap, its companion, shows where the space goes: the largest entries
+first, counted as du counts, with excludes and one file system; it saves
+scans in the JSON format ncdu and gdu read, and compares two scans.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 

@@ -16,6 +16,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#ifdef __linux__
+#include <sys/statfs.h>
+#endif
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -58,6 +61,95 @@ void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
   listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
 
+EntryStat StatOf(const struct stat& st) {
+  EntryStat stat;
+  stat.apparent = static_cast<uint64_t>(st.st_size);
+  stat.allocated = static_cast<uint64_t>(st.st_blocks) * 512;
+  stat.dev = static_cast<uint64_t>(st.st_dev);
+  stat.ino = static_cast<uint64_t>(st.st_ino);
+  stat.nlink = static_cast<uint32_t>(st.st_nlink);
+  stat.regular = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+  return stat;
+}
+
+// The file systems whose files the kernel makes up as they are read: they
+// take no disk, and walking them costs minutes (/proc, /sys and the like).
+#ifdef __linux__
+bool IsKernelFileSystem(int fd) {
+  static const unsigned long kKernelTypes[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+      0x73636673,  // securityfs
+      0x6165676c,  // pstore
+      0xcafe4a11,  // bpf
+      0x62656570,  // configfs
+      0x65735543,  // fusectl
+      0x1cd1,      // devpts
+      0x19800202,  // mqueue
+      0xde5e81e4,  // efivarfs
+      0xf97cff8c,  // selinuxfs
+      0x42494e4d,  // binfmt_misc
+  };
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return false;
+  for (unsigned long type : kKernelTypes)
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  return false;
+}
+#else
+bool IsKernelFileSystem(int) { return false; }
+#endif
+
+// The directory `fd` opens, as a filtered read examines it: one fstat, and
+// where it lies apart from its parent's file system, one fstatfs.
+EntryStat ExamineOpened(const Dir& dir, int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return EntryStat();
+  EntryStat stat = StatOf(st);
+  const Listing* parent = dir.parent ? &dir.parent->listing : nullptr;
+  if (parent && !parent->stats.empty() && parent->SelfStat().dev != stat.dev)
+    stat.file_system = IsKernelFileSystem(fd) ? FileSystem::kKernel : FileSystem::kOther;
+  return stat;
+}
+
+// With a filter, every entry but a directory known from its type is
+// examined, and the filter decides by name which directories are read.
+void AddExamined(int dir_fd, const char* name, unsigned char type, const SubdirFilter& filter, Listing* listing) {
+  if (IsDotOrDotDot(name)) return;
+  uint32_t offset = static_cast<uint32_t>(listing->names.size());
+  listing->names.append(name, strlen(name) + 1);
+  Entry entry{offset, offset, 0, 0, 0};
+  EntryStat stat;
+  struct stat st;
+  if (type == DT_DIR) {
+    entry.attrib = kDirectory;
+  } else if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    entry.error = errno;
+  } else {
+    stat = StatOf(st);
+    if (S_ISDIR(st.st_mode))
+      entry.attrib = kDirectory;
+    else
+      entry.size = stat.apparent;
+  }
+  if ((entry.attrib & kDirectory) && !filter(name, EntryStat())) entry.attrib = kExcluded;
+  listing->stats.push_back(stat);
+  listing->entries.push_back(entry);
+  listing->subdirs += (entry.attrib & kDirectory) != 0;
+}
+
+// One entry as the reader was asked to take it.
+void Take(int dir_fd, const char* name, unsigned char type, const SubdirFilter* filter, Listing* listing) {
+  if (filter)
+    AddExamined(dir_fd, name, type, *filter, listing);
+  else
+    Add(dir_fd, name, type, listing);
+}
+
 // Names of one listing are addressed by 32-bit offsets.
 constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
 
@@ -79,7 +171,7 @@ constexpr size_t kBatchBytes = 32 * 1024;
 // Linux: whole batches of entries with getdents64. 0, kGivenUp or the error
 // that stopped the reading. The pacer hears of the listing before each batch
 // after the first: most directories fit in one and end without a question.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
+int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   alignas(linux_dirent64) char batch[kBatchBytes];
   for (bool first = true;; first = false) {
     if (!first && !pacer(listing->Bytes())) return kGivenUp;
@@ -89,7 +181,7 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
     for (long pos = 0; pos < n;) {
       auto* d = reinterpret_cast<linux_dirent64*>(batch + pos);
       pos += d->d_reclen;
-      Add(fd, d->d_name, d->d_type, listing);
+      Take(fd, d->d_name, d->d_type, filter, listing);
     }
     if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
   }
@@ -103,7 +195,7 @@ constexpr size_t kPacedEntries = 512;
 
 // Any POSIX system: readdir on a copy of the descriptor, which the stream
 // owns and closes.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
+int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   DIR* stream = copy < 0 ? nullptr : fdopendir(copy);
   if (!stream) {
@@ -119,7 +211,7 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
       error = errno;
       break;
     }
-    Add(fd, d->d_name, d->d_type, listing);
+    Take(fd, d->d_name, d->d_type, filter, listing);
     if (listing->names.size() > kMaxNamesBytes) {
       error = EOVERFLOW;
       break;
@@ -149,7 +241,16 @@ int OpenDirectory(Dir* dir, size_t* slots) {
 
 }  // namespace
 
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
+const bool kKnowsAllocatedSize = true;
+
+bool ExaminePath(const char* path, EntryStat* stat) {
+  struct stat st;
+  if (lstat(path, &st) != 0) return false;
+  *stat = StatOf(st);
+  return true;
+}
+
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
   ReadSlots slots;
   int fd = OpenDirectory(dir, slots.held());
   if (fd < 0) {
@@ -158,7 +259,15 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
   }
   int error;
   try {
-    error = ReadEntries(fd, &dir->listing, pacer);
+    // The directory's own examination, apart from anything the walk itself
+    // asks of the descriptor: only a filtered read tells what it is, and
+    // reads no entry of a directory the filter refuses for what it is.
+    bool wanted = true;
+    if (filter) {
+      dir->listing.stats.push_back(ExamineOpened(*dir, fd));
+      wanted = !dir->parent || (*filter)(dir->name, dir->listing.SelfStat());
+    }
+    error = wanted ? ReadEntries(fd, &dir->listing, pacer, filter) : 0;
   } catch (...) {
     close(fd);
     throw;
@@ -300,6 +409,8 @@ bool FromCp932(const std::string& codeset, const char* data, size_t size, std::s
 
 bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
 
+bool StdoutShowsColour() { return StdoutIsInteractive(); }
+
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 int WriteCp932(const char* data, size_t size) {
@@ -308,6 +419,8 @@ int WriteCp932(const char* data, size_t size) {
   if (codeset.empty() || !FromCp932(codeset, data, size, &text)) return WriteStdout(data, size);
   return WriteStdout(text.data(), text.size());
 }
+
+void BinaryStdio() {}
 
 void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
@@ -322,6 +435,13 @@ int StderrTerminalWidth() {
   if (isatty(STDERR_FILENO) != 1) return 0;
   struct winsize size;
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+int StdoutTerminalWidth() {
+  if (isatty(STDOUT_FILENO) != 1) return 0;
+  struct winsize size;
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
   return size.ws_col;
 }
 

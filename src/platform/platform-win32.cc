@@ -19,6 +19,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -143,7 +147,7 @@ unsigned Attributes(const WIN32_FIND_DATAW& data) {
 // Each entry's name goes into the listing twice: in the ANSI code page for
 // the report, and as the wide name itself (its raw UTF-16 units), by which
 // its subdirectories are found again.
-void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
+void Add(const WIN32_FIND_DATAW& data, const SubdirFilter* filter, Listing* listing) {
   std::string name = Narrow(data.cFileName);
   if (IsDotOrDotDot(name.c_str())) return;
   Entry entry{};
@@ -155,6 +159,14 @@ void Add(const WIN32_FIND_DATAW& data, Listing* listing) {
   entry.attrib = Attributes(data);
   if (!(entry.attrib & kDirectory))
     entry.size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  if (filter) {
+    // Identity would cost an open per file: every name counts, as it does
+    // for the walk that counts clusters.
+    EntryStat stat;
+    stat.apparent = stat.allocated = entry.size;
+    if ((entry.attrib & kDirectory) && !(*filter)(name.c_str(), stat)) entry.attrib ^= kDirectory | kExcluded;
+    listing->stats.push_back(stat);
+  }
   listing->entries.push_back(entry);
   listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
@@ -186,7 +198,7 @@ constexpr size_t kPacedEntries = 512;
 constexpr int kGivenUp = -1;
 
 // 0, kGivenUp or the error that stopped the search.
-int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer) {
+int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -195,7 +207,7 @@ int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer) 
   int error = 0;
   try {
     do {
-      Add(data, listing);
+      Add(data, filter, listing);
       if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
         error = kGivenUp;
         break;
@@ -221,13 +233,19 @@ bool IsFile(std::wstring path) {
 
 }  // namespace
 
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
+const bool kKnowsAllocatedSize = false;
+
+// A directory's own size is nothing here.
+bool ExaminePath(const char*, EntryStat*) { return false; }
+
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
   std::wstring path;
   if (!FullPath(dir, &path)) {
     dir->listing.error = LastError();
     return true;
   }
-  int error = ReadEntries(path + L'*', &dir->listing, pacer);
+  if (filter) dir->listing.stats.emplace_back();  // the directory's own, unknown here
+  int error = ReadEntries(path + L'*', &dir->listing, pacer, filter);
   if (error == kGivenUp) {
     UnreadDirectory(dir);
     return false;
@@ -415,6 +433,13 @@ int WriteText(DWORD which, UINT codepage, const char* data, size_t size) {
 
 bool StdoutIsInteractive() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
+// Consoles before Windows 10 show the sequences as text.
+bool StdoutShowsColour() {
+  HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 int WriteStdout(const char* data, size_t size) {
   HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (!IsConsole(handle)) return WriteBytes(handle, WithCrLf(data, size));
@@ -429,6 +454,11 @@ int WriteStdout(const char* data, size_t size) {
 }
 
 int WriteCp932(const char* data, size_t size) { return WriteText(STD_OUTPUT_HANDLE, kCp932, data, size); }
+
+void BinaryStdio() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 void WriteStderr(const std::string& text) { WriteText(STD_ERROR_HANDLE, CP_ACP, text.data(), text.size()); }
 
@@ -463,13 +493,21 @@ std::string ErrorText(int error) {
   return message;
 }
 
-int StderrTerminalWidth() {
-  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+namespace {
+
+int ConsoleWidth(DWORD which) {
+  HANDLE handle = GetStdHandle(which);
   if (!IsConsole(handle)) return 0;
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(handle, &info)) return 80;
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+}  // namespace
+
+int StderrTerminalWidth() { return ConsoleWidth(STD_ERROR_HANDLE); }
+
+int StdoutTerminalWidth() { return ConsoleWidth(STD_OUTPUT_HANDLE); }
 
 // A process has one console at most.
 bool StdoutSharesStderrTerminal() {

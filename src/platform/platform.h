@@ -31,6 +31,7 @@ enum : unsigned {
   kSystem = 0x04,
   kVolumeLabel = 0x08,
   kDirectory = 0x10,
+  kExcluded = 0x80,  // a directory that a SubdirFilter kept from being read
 };
 
 // One entry of a directory listing.
@@ -42,6 +43,26 @@ struct Entry {
   uint64_t size;    // bytes; 0 for directories
 };
 
+// Where a directory lies, told of a directory opened by a filtered read
+// whose device differs from its parent's.
+enum class FileSystem : unsigned char {
+  kSame,
+  kOther,
+  kKernel,  // made up by the kernel (/proc, /sys and the like), on no disk
+};
+
+// What a walk that counts like du learns of an entry beyond its size, from
+// the one examination the reader makes of it anyway.
+struct EntryStat {
+  uint64_t apparent = 0;   // bytes, directories included
+  uint64_t allocated = 0;  // bytes the file system gives it
+  uint64_t dev = 0;
+  uint64_t ino = 0;        // 0 where the platform cannot tell without an open
+  uint32_t nlink = 1;
+  bool regular = true;     // a regular file or a directory
+  FileSystem file_system = FileSystem::kSame;
+};
+
 // A directory read whole: its entries in the order the file system delivers
 // them, "." and ".." left out. A snapshot: nothing is read from it later.
 struct Listing {
@@ -49,16 +70,25 @@ struct Listing {
   std::string names;
   int error = 0;  // not 0: reading stopped here; `entries` hold what came before
   size_t subdirs = 0;  // entries that are directories
+  // Only for a read given a SubdirFilter: the directory's own first, then
+  // one per entry. Empty otherwise, so that the walk of space carries
+  // nothing more per directory.
+  std::vector<EntryStat> stats;
 
   const char* NameOf(const Entry& entry) const { return names.data() + entry.name; }
   const char* NativeNameOf(const Entry& entry) const { return names.data() + entry.native; }
+  const EntryStat& SelfStat() const { return stats[0]; }
+  const EntryStat& StatOf(size_t entry_index) const { return stats[entry_index + 1]; }
   // Memory held, for the budget of listings read ahead.
-  size_t Bytes() const { return entries.capacity() * sizeof(Entry) + names.capacity(); }
+  size_t Bytes() const {
+    return entries.capacity() * sizeof(Entry) + names.capacity() + stats.capacity() * sizeof(EntryStat);
+  }
   // Gives the memory back. Assigning an empty listing would not: a string
   // keeps its buffer when a short one is assigned to it.
   void Release() {
     std::vector<Entry>().swap(entries);
     std::string().swap(names);
+    std::vector<EntryStat>().swap(stats);
     error = 0;
     subdirs = 0;
   }
@@ -90,12 +120,29 @@ inline bool IsDotOrDotDot(const char* name) {
 // listing being read holds; false gives the reading up.
 using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
+// For a walk that wants more than names and sizes: given to ReadDirectory,
+// it has every entry examined into Listing::stats and decides which
+// directories are read. It is asked of each subdirectory by name when its
+// parent is read (with an EntryStat left unknown, as a subdirectory is
+// examined only once opened), where one refused stays in the listing marked
+// kExcluded instead of kDirectory; and, where the platform tells file
+// systems apart, again with its own examination (Listing::SelfStat) once it
+// is opened, where one refused is read as if empty. Both answers must agree
+// on the name.
+using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)>;
+
 // Reads `dir` whole into dir->listing; an error that stops the reading is
 // kept there. Several threads may read different directories at once, the
 // parent of each read before it. False when `pacer` gave the reading up:
 // the listing is then released and `dir` may be read again later. When it
 // throws std::bad_alloc, UnreadDirectory undoes what it did.
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer);
+bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter = nullptr);
+// Examines `path` without following a link, for the rare directory a
+// filtered read could not open; false where it cannot.
+bool ExaminePath(const char* path, EntryStat* stat);
+// True where EntryStat::allocated is the file system's own count; false
+// where it is the apparent size, to be rounded to the drive's clusters.
+extern const bool kKnowsAllocatedSize;
 // How many directories may be read at once without running out of what
 // the system grants a process (open descriptors); at least 1.
 size_t ConcurrentReads();
@@ -136,11 +183,17 @@ std::vector<std::string> Arguments(int argc, char** argv);
 
 // True when standard output is a terminal or console that a person watches.
 bool StdoutIsInteractive();
+// True when standard output is a terminal or console that shows ANSI colour
+// sequences (on Win32, once asked to).
+bool StdoutShowsColour();
 // Writes report bytes to standard output. 0 or an error code.
 int WriteStdout(const char* data, size_t size);
 // Writes text held in code page 932 to standard output, converted to what
 // the user's terminal or locale shows. 0 or an error code.
 int WriteCp932(const char* data, size_t size);
+// Makes the C library's standard input and output carry bytes as they
+// are, for a file read or written through them ("-").
+void BinaryStdio();
 // Writes a message to standard error.
 void WriteStderr(const std::string& text);
 // Writes ASCII bytes to standard error as they are, allocating nothing: for
@@ -156,6 +209,8 @@ std::string ErrorText(int error);
 // the columns of the terminal or console that standard error shows on, 0
 // when it goes elsewhere (a file, a pipe, a log).
 int StderrTerminalWidth();
+// The same for standard output, for reports that fit their lines to it.
+int StdoutTerminalWidth();
 // True when standard output shows on the same terminal or console as
 // standard error, so that rows and the progress line share one screen.
 bool StdoutSharesStderrTerminal();

@@ -1,20 +1,11 @@
 #include "walk/dir_reader.h"
 
-namespace {
-
-class PlatformReader : public DirReader {
- public:
-  bool Read(platform::Dir* dir, const platform::ReadPacer& pacer) override {
-    return platform::ReadDirectory(dir, pacer);
-  }
-  void Unread(platform::Dir* dir) override { platform::UnreadDirectory(dir); }
-  size_t ConcurrentReads() override { return platform::ConcurrentReads(); }
-  platform::Thread* StartThread(void (*run)(void*), void* arg) override { return platform::StartThread(run, arg); }
-};
-
-}  // namespace
-
-DirReader& SystemReader() {
-  static PlatformReader reader;
-  return reader;
+bool SystemReader::Read(platform::Dir* dir, const platform::ReadPacer& pacer) {
+  return platform::ReadDirectory(dir, pacer, filter_);
 }
+
+void SystemReader::Unread(platform::Dir* dir) { platform::UnreadDirectory(dir); }
+
+size_t SystemReader::ConcurrentReads() { return platform::ConcurrentReads(); }
+
+platform::Thread* SystemReader::StartThread(void (*run)(void*), void* arg) { return platform::StartThread(run, arg); }

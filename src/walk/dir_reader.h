@@ -21,5 +21,16 @@ class DirReader {
   virtual platform::Thread* StartThread(void (*run)(void*), void* arg) = 0;
 };
 
-// The platform's reader.
-DirReader& SystemReader();
+// The platform's reader; given a filter, it hands it to every read (see
+// platform::SubdirFilter).
+class SystemReader : public DirReader {
+ public:
+  explicit SystemReader(const platform::SubdirFilter* filter = nullptr) : filter_(filter) {}
+  bool Read(platform::Dir* dir, const platform::ReadPacer& pacer) override;
+  void Unread(platform::Dir* dir) override;
+  size_t ConcurrentReads() override;
+  platform::Thread* StartThread(void (*run)(void*), void* arg) override;
+
+ private:
+  const platform::SubdirFilter* filter_;
+};

@@ -65,13 +65,18 @@ void MakeChildren(DirNode* node) {
 
 }  // namespace
 
-ReadAhead::ReadAhead(const char* start_path)
-    : ReadAhead(start_path, SystemReader(), InitialPool(), kReadAheadBytes) {
+ReadAhead::ReadAhead(const char* start_path, const platform::SubdirFilter* filter)
+    : system_reader_(filter), reader_(system_reader_), budget_(kReadAheadBytes), pool_(InitialPool()) {
   platform::TuneAllocator(static_cast<unsigned>(Processors()));
+  Start(start_path);
 }
 
 ReadAhead::ReadAhead(const char* start_path, DirReader& reader, PoolSize pool, size_t budget)
     : reader_(reader), budget_(budget), pool_(std::move(pool)) {
+  Start(start_path);
+}
+
+void ReadAhead::Start(const char* start_path) {
   root_.dir.name = start_path;
   frontier_ = &root_;
   reader_cap_ = std::min(kMaxThreads, reader_.ConcurrentReads()) - 1;

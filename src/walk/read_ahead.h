@@ -110,8 +110,9 @@ class ReadAhead {
  public:
   // Reads the tree below `start_path` (ending in a separator): with
   // SPACE_THREADS threads when that holds a number from 1 to kMaxThreads,
-  // else with a pool that sizes itself.
-  explicit ReadAhead(const char* start_path);
+  // else with a pool that sizes itself. `filter`, when given, outlives the
+  // walk and is handed to every read (see platform::SubdirFilter).
+  explicit ReadAhead(const char* start_path, const platform::SubdirFilter* filter = nullptr);
   // The same with `reader`, a pool of `pool`'s size and `budget` bytes of
   // listings read ahead.
   ReadAhead(const char* start_path, DirReader& reader, PoolSize pool, size_t budget);
@@ -146,6 +147,7 @@ class ReadAhead {
   void Recount(DirNode* node, size_t bytes);
   void Publish(DirNode* node);
   void GiveBack(DirNode* node);
+  void Start(const char* start_path);
   void Starve(std::unique_lock<std::mutex>& lock, DirNode* head);
   void ForgetReadAhead(DirNode* head);
   void Unread(DirNode* node);
@@ -153,6 +155,7 @@ class ReadAhead {
   size_t ReadersToStart() const;
   void StartWantedReaders(std::unique_lock<std::mutex>& lock);
 
+  SystemReader system_reader_;
   DirReader& reader_;
   const size_t budget_;
   DirNode root_;

@@ -1,0 +1,314 @@
+#include "spacemap/export_reader.h"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int kEnd = -1;
+
+class Reader {
+ public:
+  Reader(std::FILE* file, ScanSink* sink) : file_(file), sink_(sink) {}
+
+  // [major, minor, {metadata}, [root directory ...]]
+  void Run() {
+    Expect('[');
+    if (ReadUnsigned() != 1) Fail(number_at_, "a major version other than 1");
+    Expect(',');
+    ReadUnsigned();
+    Expect(',');
+    SkipValue();
+    Expect(',');
+    Expect('[');
+    EnterDirectory();
+    for (uint64_t depth = 1; depth > 0;) {
+      if (Peek() == ']') {
+        Next();
+        dev_.pop_back();
+        sink_->Leave();
+        --depth;
+        continue;
+      }
+      Expect(',');
+      int c = Peek();
+      if (c == '[') {
+        Next();
+        EnterDirectory();
+        ++depth;
+      } else if (c == '{') {
+        Item item = ReadItem();
+        sink_->Leaf(item);
+      } else {
+        Fail(offset_, "expected an entry ('{' or '[')");
+      }
+    }
+    Expect(']');
+    if (Peek() != kEnd) Fail(offset_, "expected the end of the file");
+  }
+
+ private:
+  [[noreturn]] void Fail(uint64_t offset, const std::string& what) { throw MalformedExport(offset, what); }
+
+  int Raw() {
+    if (pos_ == size_) {
+      size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+      pos_ = 0;
+      if (size_ == 0) {
+        if (std::ferror(file_)) Fail(offset_, "cannot read the file");
+        return kEnd;
+      }
+    }
+    return static_cast<unsigned char>(buffer_[pos_]);
+  }
+  void Next() {
+    ++pos_;
+    ++offset_;
+  }
+  // The next byte that is not white space, left unread.
+  int Peek() {
+    for (;;) {
+      int c = Raw();
+      if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return c;
+      Next();
+    }
+  }
+  void Expect(char wanted) {
+    if (Peek() != wanted) Fail(offset_, std::string("expected '") + wanted + "'");
+    Next();
+  }
+
+  uint64_t ReadUnsigned() {
+    number_at_ = offset_;
+    int c = Peek();
+    if (c < '0' || c > '9') Fail(offset_, "expected a number");
+    uint64_t value = 0;
+    for (; c >= '0' && c <= '9'; c = Raw()) {
+      if (value > (UINT64_MAX - (c - '0')) / 10) Fail(number_at_, "a number too large");
+      value = value * 10 + static_cast<uint64_t>(c - '0');
+      Next();
+    }
+    // Fractions and exponents of fields this program does not use pass.
+    while (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' || (c >= '0' && c <= '9')) {
+      Next();
+      c = Raw();
+    }
+    return value;
+  }
+
+  void ReadLiteral(const char* word) {
+    for (const char* p = word; *p; ++p) {
+      if (Raw() != *p) Fail(offset_, std::string("expected '") + word + "'");
+      Next();
+    }
+  }
+  bool ReadBool() {
+    if (Peek() == 't') {
+      ReadLiteral("true");
+      return true;
+    }
+    if (Raw() == 'f') {
+      ReadLiteral("false");
+      return false;
+    }
+    ReadLiteral("null");
+    return false;
+  }
+
+  unsigned ReadHex4() {
+    unsigned value = 0;
+    for (int i = 0; i < 4; ++i) {
+      int c = Raw();
+      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) Fail(offset_, "expected a hexadecimal digit");
+      value = value * 16 + static_cast<unsigned>(digit);
+      Next();
+    }
+    return value;
+  }
+
+  void AppendUtf8(unsigned code, std::string* out) {
+    if (code < 0x80) {
+      out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | code >> 6));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | code >> 12));
+      out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | code >> 18));
+      out->push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+
+  // A string's bytes as they are, escapes undone.
+  void ReadString(std::string* out) {
+    out->clear();
+    Expect('"');
+    for (;;) {
+      uint64_t at = offset_;
+      int c = Raw();
+      if (c == kEnd) Fail(at, "a string without its end");
+      Next();
+      if (c == '"') return;
+      if (c < 0x20) Fail(at, "a control byte inside a string");
+      if (c != '\\') {
+        out->push_back(static_cast<char>(c));
+        if (out->size() > kMaxString) Fail(at, "a string longer than 64 KiB");
+        continue;
+      }
+      int e = Raw();
+      Next();
+      switch (e) {
+        case '"': case '\\': case '/': out->push_back(static_cast<char>(e)); break;
+        case 'b': out->push_back('\b'); break;
+        case 'f': out->push_back('\f'); break;
+        case 'n': out->push_back('\n'); break;
+        case 'r': out->push_back('\r'); break;
+        case 't': out->push_back('\t'); break;
+        case 'u': AppendEscaped(at, out); break;
+        default: Fail(at, "an unknown escape in a string");
+      }
+    }
+  }
+
+  void AppendEscaped(uint64_t at, std::string* out) {
+    unsigned code = ReadHex4();
+    if (code == 0) Fail(at, "a NUL byte inside a string");
+    if (code >= 0xD800 && code < 0xDC00 && Raw() == '\\') {
+      Next();
+      if (Raw() != 'u') Fail(offset_, "expected the second half of a surrogate pair");
+      Next();
+      unsigned low = ReadHex4();
+      if (low < 0xDC00 || low >= 0xE000) Fail(at, "a surrogate pair without its second half");
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    AppendUtf8(code, out);
+  }
+
+  // Any value, nested at any depth: the containers open are a stack of
+  // their kinds, not a chain of calls.
+  void SkipValue() {
+    std::string& open = skip_stack_;
+    open.clear();
+    for (;;) {
+      int c = Peek();
+      if (c == '{' || c == '[') {
+        Next();
+        if (Peek() != (c == '{' ? '}' : ']')) {
+          open.push_back(static_cast<char>(c));
+          if (c == '{') ReadMemberName();
+          continue;
+        }
+        Next();
+      } else if (c == '"') {
+        ReadString(&scratch_);
+      } else if ((c >= '0' && c <= '9') || c == '-') {
+        if (c == '-') Next();
+        ReadUnsigned();
+      } else if (c == 't' || c == 'f' || c == 'n') {
+        ReadBool();
+      } else {
+        Fail(offset_, "expected a value");
+      }
+      // After a value: the ends of what holds it, or its next member.
+      for (;;) {
+        if (open.empty()) return;
+        char kind = open.back();
+        if (Peek() == (kind == '{' ? '}' : ']')) {
+          Next();
+          open.pop_back();
+          continue;
+        }
+        Expect(',');
+        if (kind == '{') ReadMemberName();
+        break;
+      }
+    }
+  }
+
+  void ReadMemberName() {
+    ReadString(&key_);
+    Expect(':');
+  }
+
+  Excluded ExclusionOf(const std::string& kind) {
+    if (kind == "otherfs") return Excluded::kOtherFileSystem;
+    if (kind == "kernfs") return Excluded::kKernelFileSystem;
+    return Excluded::kPattern;
+  }
+
+  Item ReadItem() {
+    uint64_t start = offset_;
+    Expect('{');
+    Item item;
+    bool named = false, hard_link = false, nlink_given = false;
+    item.dev = dev_.empty() ? 0 : dev_.back();
+    if (Peek() != '}') {
+      for (;;) {
+        ReadMemberName();
+        if (key_ == "name") {
+          ReadString(&name_);
+          named = true;
+        } else if (key_ == "asize") {
+          item.asize = ReadUnsigned();
+        } else if (key_ == "dsize") {
+          item.dsize = ReadUnsigned();
+        } else if (key_ == "dev") {
+          item.dev = ReadUnsigned();
+        } else if (key_ == "ino") {
+          item.ino = ReadUnsigned();
+        } else if (key_ == "nlink") {
+          item.nlink = static_cast<uint32_t>(std::min<uint64_t>(ReadUnsigned(), UINT32_MAX));
+          nlink_given = true;
+        } else if (key_ == "hlnkc") {
+          hard_link = ReadBool();
+        } else if (key_ == "read_error") {
+          item.read_error = ReadBool();
+        } else if (key_ == "notreg") {
+          item.notreg = ReadBool();
+        } else if (key_ == "excluded") {
+          ReadString(&scratch_);
+          item.excluded = ExclusionOf(scratch_);
+        } else {
+          SkipValue();
+        }
+        if (Peek() == '}') break;
+        Expect(',');
+      }
+    }
+    Next();
+    if (!named || name_.empty()) Fail(start, "an entry without a name");
+    if (name_.find('\0') != std::string::npos) Fail(start, "a name holding a NUL byte");
+    // Older exports mark a file with several names without their count.
+    if (!hard_link) item.nlink = 1;
+    else if (!nlink_given || item.nlink < 2) item.nlink = 2;
+    item.name = name_;
+    return item;
+  }
+
+  void EnterDirectory() {
+    if (Peek() != '{') Fail(offset_, "expected a directory's entry ('{')");
+    Item item = ReadItem();
+    dev_.push_back(item.dev);
+    sink_->Enter(item);
+  }
+
+  static constexpr size_t kMaxString = 64 * 1024;
+  std::FILE* file_;
+  ScanSink* sink_;
+  char buffer_[64 * 1024];
+  size_t pos_ = 0, size_ = 0;
+  uint64_t offset_ = 0, number_at_ = 0;
+  std::string key_, name_, scratch_, skip_stack_;
+  std::vector<uint64_t> dev_;
+};
+
+}  // namespace
+
+void ReadExport(std::FILE* file, ScanSink* sink) { Reader(file, sink).Run(); }

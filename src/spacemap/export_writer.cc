@@ -1,0 +1,117 @@
+#include "spacemap/export_writer.h"
+
+#include <charconv>
+
+namespace {
+
+constexpr size_t kFlushBytes = 64 * 1024;
+
+const char* ExclusionName(Excluded excluded) {
+  switch (excluded) {
+    case Excluded::kPattern: return "pattern";
+    case Excluded::kOtherFileSystem: return "otherfs";
+    case Excluded::kKernelFileSystem: return "kernfs";
+    case Excluded::kNo: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+void AppendJsonString(std::string_view name, std::string* out) {
+  static const char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  for (char ch : name) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': *out += "\\\""; break;
+      case '\\': *out += "\\\\"; break;
+      case '\n': *out += "\\n"; break;
+      case '\r': *out += "\\r"; break;
+      case '\t': *out += "\\t"; break;
+      case '\b': *out += "\\b"; break;
+      case '\f': *out += "\\f"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          *out += "\\u00";
+          out->push_back(kHex[c >> 4]);
+          out->push_back(kHex[c & 15]);
+        } else {
+          out->push_back(ch);
+        }
+    }
+  }
+  out->push_back('"');
+}
+
+ExportWriter::ExportWriter(std::FILE* file, const char* version, int64_t timestamp) : file_(file) {
+  buffer_ = "[1,2,{\"progname\":\"spacemap\",\"progver\":\"";
+  buffer_ += version;
+  buffer_ += "\",\"timestamp\":";
+  char digits[24];
+  buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, timestamp).ptr);
+  buffer_ += "}";
+}
+
+void ExportWriter::Number(const char* key, uint64_t value) {
+  buffer_ += ",\"";
+  buffer_ += key;
+  buffer_ += "\":";
+  char digits[24];
+  buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// As ncdu writes it: sizes only when not 0, a directory's device only where
+// it differs from its parent's, the inode and link count only for a file
+// with several names.
+void ExportWriter::Object(const Item& item, bool dir) {
+  buffer_ += "{\"name\":";
+  AppendJsonString(item.name, &buffer_);
+  if (item.excluded != Excluded::kNo) {
+    buffer_ += ",\"excluded\":\"";
+    buffer_ += ExclusionName(item.excluded);
+    buffer_ += "\"}";
+    return;
+  }
+  if (item.asize) Number("asize", item.asize);
+  if (item.dsize) Number("dsize", item.dsize);
+  if (dir && (dirs_dev_.empty() || dirs_dev_.back() != item.dev)) Number("dev", item.dev);
+  if (!dir && SharesIdentity(item)) {
+    Number("ino", item.ino);
+    buffer_ += ",\"hlnkc\":true";
+    Number("nlink", item.nlink);
+  }
+  if (item.read_error) buffer_ += ",\"read_error\":true";
+  if (item.notreg) buffer_ += ",\"notreg\":true";
+  buffer_ += "}";
+}
+
+void ExportWriter::Enter(const Item& dir) {
+  buffer_ += ",\n[";
+  Object(dir, true);
+  dirs_dev_.push_back(dir.dev);
+}
+
+void ExportWriter::Leaf(const Item& item) {
+  buffer_ += ",\n";
+  Object(item, false);
+  if (buffer_.size() >= kFlushBytes) Flush();
+}
+
+void ExportWriter::Leave() {
+  buffer_ += "]";
+  dirs_dev_.pop_back();
+  if (buffer_.size() >= kFlushBytes) Flush();
+}
+
+void ExportWriter::Flush() {
+  if (!failed_ && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failed_ = true;
+  buffer_.clear();
+}
+
+bool ExportWriter::Finish() {
+  buffer_ += "]\n";
+  Flush();
+  if (std::fflush(file_) != 0) failed_ = true;
+  return !failed_;
+}

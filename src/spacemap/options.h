@@ -1,0 +1,25 @@
+// The command line and the SPACEMAP variable: GNU-style short and long
+// options, read by CLI11.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spacemap/scan.h"
+#include "spacemap/view.h"
+
+struct Options {
+  std::string path = ".";
+  ScanChoices scan;
+  ViewChoices view;
+  bool count_links = false;
+  std::string output;               // -o: an export, "-" standard output
+  std::string input;                // -f: an export read instead of a walk
+  std::vector<std::string> diff;    // --diff: old and new
+};
+
+// Words of the variable first, so that the command line overrides them;
+// the variable is split at blanks, without quoting. Returns -1 to go on,
+// else the exit status: 0 after --help or --version, 2 after an error,
+// which it reports.
+int ParseOptions(const std::vector<std::string>& arguments, const std::string& variable, Options* options);

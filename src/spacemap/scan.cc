@@ -1,0 +1,183 @@
+#include "spacemap/scan.h"
+
+#include <string_view>
+
+#include "platform/platform.h"
+#include "report/diagnostic.h"
+#include "report/progress.h"
+#include "spacemap/glob.h"
+#include "walk/dir_tree.h"
+#include "walk/read_ahead.h"
+
+std::string AbsoluteStartPath(const std::string& path) {
+  std::string absolute = path.empty() ? "." : path;
+  bool rooted = std::string_view(platform::kPathEnders).find(absolute[0]) != std::string_view::npos ||
+                (absolute.size() > 1 && absolute[1] == ':');
+  std::string cwd;
+  if (!rooted && platform::getcwd(&cwd)) {
+    if (absolute == ".") return cwd;
+    if (!cwd.empty() && cwd.back() != platform::kSeparator) cwd += platform::kSeparator;
+    absolute = cwd + absolute;
+  }
+  while (absolute.size() > 1 && absolute.back() == platform::kSeparator && absolute[absolute.size() - 2] != ':')
+    absolute.pop_back();
+  return absolute;
+}
+
+namespace {
+
+bool MatchesAny(const std::vector<std::string>& patterns, std::string_view name) {
+  for (const std::string& pattern : patterns)
+    if (GlobMatch(pattern, name)) return true;
+  return false;
+}
+
+// One walk, as the printer of the read-ahead walk: depth first in listing
+// order, the directories being walked a stack rather than a chain of calls.
+class Scanner {
+ public:
+  Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
+      : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)), path_(StartDirectory(path.c_str())),
+        start_path_(path_),
+        filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
+        read_ahead_(start_path_.c_str(), &filter_) {}
+
+  void Run() {
+    ProgressDirectory();
+    ProgressAt(root_name_);
+    DirNode* root = read_ahead_.Root();
+    read_ahead_.Await(root);
+    const platform::Listing& listing = root->dir.listing;
+    Item item = ItemOf(root_name_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
+    Enter(root, item);
+    while (!levels_.empty()) {
+      Level& level = levels_.back();
+      const platform::Listing& listing = level.node->dir.listing;
+      if (level.next_entry < listing.entries.size()) {
+        size_t i = level.next_entry++;
+        Visit(listing, listing.entries[i], listing.StatOf(i));
+        continue;
+      }
+      read_ahead_.Done(level.node);
+      levels_.pop_back();
+      if (!levels_.empty()) ShowWhere();
+      sink_->Leave();
+    }
+    ProgressErase();
+  }
+
+ private:
+  // A directory being walked: where its path text ends in `path_`, and
+  // what comes next of its listing and of its subdirectories.
+  struct Level {
+    DirNode* node;
+    DirNode* next_child;
+    size_t path_len;
+    size_t next_entry = 0;
+  };
+
+  // Called by the readers, each for its own directory.
+  bool Wanted(const char* name, const platform::EntryStat& stat) const {
+    if (stat.file_system == platform::FileSystem::kKernel) return false;
+    if (choices_.one_file_system && stat.file_system == platform::FileSystem::kOther) return false;
+    return !MatchesAny(choices_.excludes, name);
+  }
+
+  Item ItemOf(std::string_view name, const platform::EntryStat& stat) const {
+    Item item;
+    item.name = name;
+    item.asize = stat.apparent;
+    item.dsize = stat.allocated;
+    if (choices_.cluster_size) item.dsize = stat.apparent / choices_.cluster_size * choices_.cluster_size +
+                                            (stat.apparent % choices_.cluster_size ? choices_.cluster_size : 0);
+    item.dev = stat.dev;
+    item.ino = stat.ino;
+    item.nlink = stat.nlink;
+    item.notreg = !stat.regular;
+    return item;
+  }
+
+  void Enter(DirNode* node, Item& item) {
+    // Counting in clusters counts files alone, as space does.
+    if (choices_.cluster_size) item.dsize = 0;
+    if (int error = node->dir.listing.error) {
+      std::string name = levels_.empty() ? root_name_ : path_.substr(0, path_.size() - 1);
+      ReportFailure("cannot read directory '" + name + "'", error);
+      item.read_error = true;
+    }
+    levels_.push_back(Level{node, node->children.get(), path_.size()});
+    sink_->Enter(item);
+  }
+
+  void Visit(const platform::Listing& listing, const platform::Entry& entry, const platform::EntryStat& stat) {
+    Level& level = levels_.back();
+    path_.resize(level.path_len);
+    const char* name = listing.NameOf(entry);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, level.next_child++);
+    Item item = ItemOf(name, stat);
+    if (entry.error) {
+      ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
+      item.read_error = true;
+    } else if ((entry.attrib & platform::kExcluded) || MatchesAny(choices_.excludes, name)) {
+      item = Item{};
+      item.name = name;
+      item.excluded = Excluded::kPattern;
+    } else {
+      ProgressFile(item.asize);
+    }
+    sink_->Leaf(item);
+  }
+
+  // A subdirectory is known for what it is once opened: its own
+  // examination, as the filter saw it, tells whether it was read.
+  void VisitDirectory(const char* name, DirNode* child) {
+    path_ += name;
+    path_ += platform::kSeparator;
+    ProgressDirectory();
+    ProgressAt(std::string_view(path_.data(), path_.size() - 1));
+    read_ahead_.Await(child);
+    const platform::Listing& listing = child->dir.listing;
+    platform::EntryStat stat;
+    if (!listing.stats.empty())
+      stat = listing.SelfStat();
+    else  // it could not be opened, but may still be examined
+      platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
+    Item item = ItemOf(name, stat);
+    if (Wanted(name, stat)) return Enter(child, item);
+    read_ahead_.Done(child);
+    ShowWhere();
+    item = Item{};
+    item.name = name;
+    item.excluded = ExclusionOf(stat);
+    sink_->Leaf(item);
+  }
+
+  // The progress line names the directory whose entries are counted now;
+  // `path_` keeps that text until the walk enters or leaves a directory.
+  void ShowWhere() {
+    size_t len = levels_.back().path_len;
+    ProgressAt(levels_.size() == 1 ? std::string_view(root_name_) : std::string_view(path_.data(), len - 1));
+  }
+
+  Excluded ExclusionOf(const platform::EntryStat& stat) const {
+    if (stat.file_system == platform::FileSystem::kKernel) return Excluded::kKernelFileSystem;
+    if (choices_.one_file_system && stat.file_system == platform::FileSystem::kOther)
+      return Excluded::kOtherFileSystem;
+    return Excluded::kPattern;
+  }
+
+  const ScanChoices& choices_;
+  ScanSink* sink_;
+  const std::string root_name_;
+  std::string path_;
+  const std::string start_path_;  // the walk's own, which path_ grows from
+  std::vector<Level> levels_;
+  const platform::SubdirFilter filter_;
+  ReadAhead read_ahead_;
+};
+
+}  // namespace
+
+void Scan(const std::string& path, const ScanChoices& choices, ScanSink* sink) {
+  Scanner(path, choices, sink).Run();
+}

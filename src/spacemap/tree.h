@@ -1,0 +1,95 @@
+// A scan held in memory for the sorted views: one compact node per entry,
+// in the order of the walk, so that a directory's subtree is the run of
+// nodes from it to its `end`. 24 bytes a node plus its name.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "spacemap/scan_sink.h"
+
+using NodeIndex = uint32_t;
+
+struct Node {
+  enum Flag : uint8_t {
+    kDir = 1,
+    kReadError = 2,        // this directory could not be read whole
+    kErrorBelow = 4,       // something below could not be read
+    kExcluded = 8,
+    kNotRegular = 16,
+    kLinkCountedElsewhere = 32,  // another name of the file holds its size
+    kOtherFileSystem = 64,       // with kExcluded: why it was left out
+    kKernelFileSystem = 128,
+  };
+  uint64_t dsize;
+  uint64_t asize : 56;
+  uint64_t flags : 8;
+  uint32_t name;  // where its name starts in the tree's names
+  NodeIndex end;  // one past its subtree
+};
+static_assert(sizeof(Node) == 24, "a node stays compact");
+
+enum class SortKey { kDisk, kApparent };
+
+class Tree {
+ public:
+  const Node& At(NodeIndex index) const { return nodes_[index]; }
+  std::string_view NameOf(NodeIndex index) const;
+  NodeIndex Root() const { return 0; }
+  bool Empty() const { return nodes_.empty(); }
+  NodeIndex Size() const { return static_cast<NodeIndex>(nodes_.size()); }
+  uint64_t SizeOf(NodeIndex index, SortKey key) const {
+    return key == SortKey::kDisk ? nodes_[index].dsize : nodes_[index].asize;
+  }
+  // Children of a directory, largest first; equal sizes by name.
+  std::vector<NodeIndex> SortedChildren(NodeIndex dir, SortKey key) const;
+  // Every node in pre-order, each directory's children largest first:
+  // `visit(index, depth)` answers whether to go below the node. Without
+  // recursion, holding one sorted list of children per level.
+  void PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned depth)>& visit) const;
+  // The child of `dir` named `name`; 0 when none is.
+  NodeIndex Find(NodeIndex dir, std::string_view name) const;
+  // Memory held, for the manual's statement of the bound.
+  size_t Bytes() const;
+
+ private:
+  friend class TreeBuilder;
+  static constexpr size_t kChunkBytes = 64 * 1024;
+  // Nodes and names grow by blocks, never by copying what is held.
+  std::deque<Node> nodes_;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t chunk_used_ = kChunkBytes;
+};
+
+// Builds a Tree from a scan: directory totals include everything below, a
+// file with several names counts once where its first name is met (unless
+// every name counts), and a directory's flags tell of errors below it.
+class TreeBuilder : public ScanSink {
+ public:
+  TreeBuilder(Tree* tree, bool count_links) : tree_(tree), count_links_(count_links) {}
+  void Enter(const Item& dir) override;
+  void Leaf(const Item& item) override;
+  void Leave() override;
+
+ private:
+  NodeIndex Add(const Item& item, uint8_t flags);
+  uint32_t AddName(std::string_view name);
+  struct Identity {
+    uint64_t dev, ino;
+    bool operator==(const Identity& other) const { return dev == other.dev && ino == other.ino; }
+  };
+  struct IdentityHash {
+    size_t operator()(const Identity& id) const { return std::hash<uint64_t>()(id.ino * 31 + id.dev); }
+  };
+  bool CountedBefore(const Item& item);
+
+  Tree* tree_;
+  bool count_links_;
+  std::vector<NodeIndex> open_;  // directories entered and not left
+  std::unordered_set<Identity, IdentityHash> seen_;
+};

@@ -1,0 +1,368 @@
+"""spacemap end to end: views, exports and comparisons of real trees made in
+a temporary directory, checked against a Python walk that applies the
+documented rules, and exports read back by ncdu and gdu themselves."""
+import fcntl
+import fnmatch
+import os
+import pty
+import random
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import termios
+import time
+import unittest
+
+from harness import ON_WINE, UNPRIVILEGED, remove_tree
+
+SPACEMAP_EXE = os.environ.get("SPACEMAP_EXE", "")
+NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
+MARKS = re.compile(r" \[(excluded|unreadable|unreadable inside|hard link counted elsewhere|(other|kernel) file system)\]$")
+LINE = re.compile(r"^ *(\d+) +\d+\.\d% \[[# ]*\] (.*)$")
+ALL = ["-b", "-d", "99", "--top", "999999"]
+
+
+def run(args, env=None, stdin=None, prefix=()):
+    environment = {k: v for k, v in os.environ.items() if k not in ("SPACEMAP", "NO_COLOR")}
+    return subprocess.run(list(prefix) + [SPACEMAP_EXE] + list(args), env=dict(environment, **(env or {})),
+                          input=stdin, capture_output=True, timeout=600)
+
+
+def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparent=False):
+    """{path below root: size} for every entry, by the rules the manual states:
+    allocated bytes (or apparent), each file of several names once where the
+    walk meets it first, excluded names and other file systems as nothing."""
+    sizes, seen = {}, set()
+
+    def walk(path, rel, dev):
+        st = os.lstat(path)
+        total = (0 if cluster else st.st_blocks * 512, st.st_size)
+        for entry in os.scandir(path):
+            child, child_rel = os.path.join(path, entry.name), rel + "/" + entry.name
+            cst = os.lstat(child)
+            if any(fnmatch.fnmatchcase(entry.name, p) for p in excludes) or (
+                    entry.is_dir(follow_symlinks=False) and one_fs and cst.st_dev != dev):
+                size = (0, 0)
+            elif entry.is_dir(follow_symlinks=False):
+                size = walk(child, child_rel, cst.st_dev)
+            elif cst.st_nlink > 1 and not count_links and (cst.st_dev, cst.st_ino) in seen:
+                size = (0, 0)
+            else:
+                seen.add((cst.st_dev, cst.st_ino))
+                size = (-(-cst.st_size // cluster) * cluster if cluster else cst.st_blocks * 512, cst.st_size)
+            sizes[re.sub("[\x00-\x1f\x7f]", "?", child_rel)] = size[1 if apparent else 0]
+            total = (total[0] + size[0], total[1] + size[1])
+        return total
+
+    total = walk(root, "", os.lstat(root).st_dev)
+    sizes[""] = total[1 if apparent else 0]
+    return sizes
+
+
+def parse_view(text):
+    """{path below the start: size} from a view in bytes."""
+    sizes, stack = {}, []
+    for line in text.decode("utf-8", "surrogateescape").splitlines():
+        size, rest = LINE.match(line).groups()
+        if not stack:
+            stack.append("")
+            sizes[""] = int(size)
+            continue
+        depth = (len(rest) - len(rest.lstrip(" "))) // 2 + 1
+        name = MARKS.sub("", rest.lstrip(" ")).rstrip("/")
+        del stack[depth:]
+        path = stack[-1] + "/" + name
+        stack.append(path)
+        sizes[path] = int(size)
+    return sizes
+
+
+def make_tree(root):
+    """Files of several sizes, a sparse one, hard links within and across
+    directories, a link, names with control bytes and not in UTF-8."""
+    os.makedirs(os.path.join(root, "a/b/c"))
+    os.makedirs(os.path.join(root, "logs"))
+    for rel, size in [("a/one", 5000), ("a/b/two", 70000), ("a/b/c/three", 1), ("logs/x.log", 9000),
+                      ("logs/y.log", 300), ("top", 12345)]:
+        with open(os.path.join(root, rel), "wb") as f:
+            f.write(b"x" * size)
+    with open(os.path.join(root, "sparse"), "wb") as f:
+        f.truncate(10 << 20)
+    os.link(os.path.join(root, "a/b/two"), os.path.join(root, "logs/two-again"))
+    os.link(os.path.join(root, "top"), os.path.join(root, "top-again"))
+    os.symlink("a", os.path.join(root, "link"))
+    for name in (b"new\nline", b"ctl\x01\x7f", b"latin\xe9"):
+        with open(os.path.join(os.fsencode(root), name), "wb") as f:
+            f.write(b"y" * 100)
+
+
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+class SpacemapTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="spacemap-")
+        self.addCleanup(remove_tree, self.dir)  # after what the test cleans up itself
+        self.root = os.path.join(self.dir, "tree")
+        make_tree(self.root)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_views_agree_with_the_model(self):
+        cases = [
+            ([], {}),
+            (["--count-links"], {"count_links": True}),
+            (["--apparent-size"], {"apparent": True}),
+            (["--cluster-size", "4096", "-l"], {"cluster": 4096, "count_links": True}),
+            (["--cluster-size", "0"], {"cluster": 1}),
+            (["--exclude", "*.log", "--exclude", "[bc]"], {"excludes": ["*.log", "[bc]"]}),
+            (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a"]}),
+        ]
+        with open(self.path("patterns"), "w") as f:
+            f.write("# comment\ntop*\n\na\n")
+        for args, rules in cases:
+            with self.subTest(args=args):
+                result = run(ALL + args + [self.root])
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertEqual(parse_view(result.stdout), model(self.root, **rules))
+
+    def test_few_descriptors_give_the_same_view(self):
+        deep = os.path.join(self.root, "deep")
+        path = deep
+        for level in range(40):
+            path = os.path.join(path, "level%d" % level)
+            os.makedirs(os.path.join(path, "side"))
+            with open(os.path.join(path, "side", "f"), "wb") as f:
+                f.write(b"x" * (level * 1000))
+        result = run(ALL + [self.root], env={"SPACE_THREADS": "1"}, prefix=("prlimit", "--nofile=12"))
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(parse_view(result.stdout), model(self.root))
+
+    def test_a_terminal_gets_colour_and_lines_that_fit(self):
+        os.makedirs(os.path.join(self.root, "a-directory-with-a-name-far-wider-than-forty-columns-" + "x" * 50))
+        for env, coloured in (({}, True), ({"NO_COLOR": "1"}, False), ({"NO_COLOR": ""}, True)):
+            with self.subTest(env=env):
+                lines = run_on_terminal(["-d", "2", self.root], env, columns=40).splitlines()
+                self.assertEqual(any("\x1b[" in line for line in lines), coloured)
+                shown = [re.sub("\x1b\\[[0-9;]*m", "", line) for line in lines]
+                self.assertGreater(len(shown), 10)
+                self.assertLessEqual(max(len(line) for line in shown), 39, shown)
+                self.assertTrue(any(line.endswith("~") for line in shown))
+
+    def test_depth_top_and_units(self):
+        result = run(["-d", "1", "--top", "2", self.root])
+        lines = result.stdout.decode("utf-8", "surrogateescape").splitlines()
+        self.assertEqual(len(lines), 4)  # the start, two entries, the rest
+        self.assertRegex(lines[0], r"^ +\d+K 100\.0% \[#{10}\] " + re.escape(self.root) + "$")
+        self.assertRegex(lines[3], r"\(\d+ more\)$")
+        sizes = model(self.root)
+        biggest = sorted((s for p, s in sizes.items() if p.count("/") == 1), reverse=True)
+        shown = [int(LINE.match(line).group(1)) for line in run(ALL[:1] + ["--top", "2", self.root]).stdout.decode(
+            "utf-8", "surrogateescape").splitlines()]
+        self.assertEqual(shown, [sizes[""]] + biggest[:2] + [sum(biggest[2:])])
+        self.assertRegex(run(["--si", "-d", "0", "--apparent-size", self.root]).stdout.decode(), r"^ +11M ")
+        escaped = run(ALL + [self.root]).stdout
+        self.assertIn(b"new?line", escaped)
+        self.assertIn(b"ctl??", escaped)
+        self.assertNotIn(b"\x1b", escaped)  # no colour into a pipe
+
+    def test_export_round_trips_and_loads_in_ncdu_and_gdu(self):
+        export = self.path("scan.json")
+        self.assertEqual(run(["-o", export, self.root]).returncode, 0)
+        view = run(ALL + [self.root]).stdout
+        self.assertEqual(run(ALL + ["-f", export]).stdout, view)
+        with open(export, "rb") as f:
+            self.assertEqual(run(ALL + ["-f", "-"], stdin=f.read()).stdout, view)
+        if shutil.which("ncdu"):
+            subprocess.run(["ncdu", "-0", "-o", self.path("ncdu.json"), self.root], check=True)
+            self.assertEqual(run(ALL + ["-f", self.path("ncdu.json")]).stdout, view)
+        totals = model(self.root), model(self.root, apparent=True)
+        if shutil.which("gdu"):
+            subprocess.run(["gdu", "-n", "-p", "-o", self.path("gdu.json"), self.root], check=True)
+            from_gdu = parse_view(run(ALL + ["-f", self.path("gdu.json")]).stdout)
+            self.assertEqual({p: from_gdu[p] for p in ("/sparse", "/a/b/c/three", "/logs/y.log")},
+                             {p: totals[0][p] for p in ("/sparse", "/a/b/c/three", "/logs/y.log")})
+            for flags, total in (([], totals[0][""]), (["-a"], totals[1][""])):
+                out = subprocess.run(["gdu", "-n", "-s", "--no-prefix", "-f", export] + flags, capture_output=True)
+                self.assertEqual(int(out.stdout.split()[0]), total)
+        if shutil.which("ncdu") and shutil.which("tmux"):
+            self.assertEqual(ncdu_screen_totals(export), tuple(ncdu_size(t[""]) for t in totals))
+
+    def test_unreadable_directory_is_reported_and_marked(self):
+        if os.geteuid() != 0 or subprocess.run(UNPRIVILEGED + ("test", "-x", SPACEMAP_EXE)).returncode:
+            self.skipTest("needs root and a spacemap that nobody may run")
+        os.chmod(self.dir, 0o755)
+        os.chmod(os.path.join(self.root, "a/b"), 0)
+        result = run(ALL + [self.root], prefix=UNPRIVILEGED)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr.decode(), "spacemap: cannot read directory '%s/a/b': Permission denied\n" % self.root)
+        self.assertRegex(result.stdout.decode("utf-8", "surrogateescape"), r"\n.*  b/ \[unreadable\]\n")
+        export = run(["-o", "-", self.root], prefix=UNPRIVILEGED)
+        self.assertEqual(export.returncode, 2)
+        self.assertIn(b'{"name":"b","asize":4096,"dsize":4096,"read_error":true}]', export.stdout)
+
+    def test_other_and_kernel_file_systems(self):
+        mounts = [("other", ["-t", "tmpfs", "tmpfs"]), ("proc", ["-t", "proc", "proc"])]
+        for name, how in mounts:
+            os.mkdir(os.path.join(self.root, name))
+            if subprocess.run(["mount"] + how + [os.path.join(self.root, name)], capture_output=True).returncode:
+                self.skipTest("cannot mount here")
+            self.addCleanup(subprocess.run, ["umount", os.path.join(self.root, name)], check=True)
+        with open(os.path.join(self.root, "other/file"), "wb") as f:
+            f.write(b"z" * 50000)
+        view = run(ALL + [self.root]).stdout
+        self.assertIn(b"proc [kernel file system]\n", view)  # never walked, whatever -x says
+        seen = parse_view(view)
+        self.assertEqual(seen["/other/file"], 53248)
+        view = run(ALL + ["-x", self.root]).stdout
+        self.assertIn(b"other [other file system]\n", view)
+        self.assertEqual(parse_view(view), model(self.root, one_fs=True))
+        self.assertIn(b'{"name":"proc","excluded":"kernfs"}', run(["-o", "-", self.root]).stdout)
+
+    def test_diff_tells_where_the_space_went(self):
+        old = self.path("old.json")
+        run(["-o", old, self.root])
+        before = model(self.root)
+        with open(os.path.join(self.root, "logs/x.log"), "ab") as f:
+            f.write(b"x" * 100000)
+        os.remove(os.path.join(self.root, "a/one"))
+        os.mkdir(os.path.join(self.root, "new"))
+        after = model(self.root)
+        result = run(["--diff", old, self.root, "-b", "-d", "2", "--top", "999"])
+        rows = [line.split() for line in result.stdout.decode("utf-8", "surrogateescape").splitlines()]
+        self.assertEqual(rows[0], ["change", "old", "new", "path"])
+        changed = {p: (before.get(p, 0), after.get(p, 0)) for p in set(before) | set(after)
+                   if 0 < p.count("/") <= 2 and before.get(p, 0) != after.get(p, 0)}
+        got = {"/" + r[3].rstrip("/"): (int(r[1]), int(r[2])) for r in rows[2:]}
+        self.assertEqual(got, changed)
+        amounts = [abs(int(r[0])) for r in rows[2:]]
+        self.assertEqual(amounts, sorted(amounts, reverse=True))
+
+    def test_options_and_their_errors(self):
+        cases = [
+            (["--bogus"], {}, 2, b"spacemap: command line: The following argument was not expected: --bogus"),
+            (["--top", "0"], {}, 2, b"spacemap: command line: --top: must be at least 1"),
+            (["-d", "x"], {}, 2, b"spacemap: command line: Could not convert: --max-depth = x"),
+            (["-f", "a", "b"], {}, 2, b"spacemap: command line: "),
+            ([], {"SPACEMAP": "--what"}, 2, b"not expected: --what"),
+            (["-f", "missing"], {}, 2, b"spacemap: cannot read 'missing': No such file or directory"),
+        ]
+        for args, env, status, message in cases:
+            with self.subTest(args=args, env=env):
+                result = run(args, env=env)
+                self.assertEqual(result.returncode, status)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(result.stdout, b"")
+        self.assertIn(b"--one-file-system", run(["--help"]).stdout)
+        self.assertRegex(run(["--version"]).stdout, rb"^spacemap \d+\.\d+\n$")
+        # The command line overrides the variable.
+        both = run(["-d", "0", "-b", self.root], env={"SPACEMAP": "-d 2 --si"})
+        self.assertEqual(len(both.stdout.splitlines()), 1)
+        self.assertRegex(both.stdout, rb"^ *\d+ 100")
+
+
+class ImportTest(unittest.TestCase):
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_malformed_exports_name_their_byte(self):
+        head = b'[1,2,{"progname":"x"},\n[{"name":"/r"}'
+        cases = [
+            (b"", 0, "expected '['"),
+            (b"[2,0,{},[{\"name\":\"/\"}]]", 1, "a major version other than 1"),
+            (head + b",{\"name\":\"a\",\"asize\":-1}]]", len(head) + 21, "expected a number"),
+            (head + b",{\"asize\":1}]]", len(head) + 1, "an entry without a name"),
+            (head + b",{\"name\":\"a\\u0000\"}]]", len(head) + 11, "a NUL byte inside a string"),
+            (head + b",{\"name\":\"a\"}", len(head) + 13, "expected ','"),
+            (head + b"]] x", len(head) + 3, "expected the end of the file"),
+            (head + b",7]]", len(head) + 1, "expected an entry ('{' or '[')"),
+        ]
+        for data, offset, what in cases:
+            with self.subTest(data=data):
+                result = run(["-f", "-"], stdin=data)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr.decode(), "spacemap: -: malformed at byte %d: %s\n" % (offset, what))
+
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_400000_levels_through_import_and_export(self):
+        depth = 400000
+        data = (b'[1,2,{},\n' + b''.join(b'[{"name":"d","asize":1},\n' for _ in range(depth)) +
+                b'{"name":"f","asize":5,"dsize":7,"unknown":{"x":[1,{"y":null}]}}' + b']' * depth + b']\n')
+        data = data.replace(b'[{"name":"d"', b'[{"name":"/top"', 1)
+        result = run(["-b", "-d", "2", "--apparent-size", "-f", "-"], stdin=data)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, rb"^ *%d 100\.0%% .*/top\n *%d 100\.0%% .*d/\n" % (depth + 5, depth + 4))
+        exported = run(["-f", "-", "-o", "-"], stdin=data)
+        self.assertEqual(exported.returncode, 0)
+        again = run(["-b", "-d", "2", "--apparent-size", "-f", "-"], stdin=exported.stdout)
+        self.assertEqual(again.stdout, result.stdout)
+
+
+@unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
+class Win32Test(unittest.TestCase):
+    def test_files_count_whole_clusters_and_every_name(self):
+        root = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, root)
+        for rel, size in [("a/one", 5000), ("a/b/two", 70000), ("top", 1), ("empty", 0)]:
+            os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+            with open(os.path.join(root, rel), "wb") as f:
+                f.write(b"x" * size)
+        os.link(os.path.join(root, "top"), os.path.join(root, "top-again"))
+        wine_root = "Z:" + root.replace("/", "\\")
+        result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + [wine_root], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(parse_view(result.stdout.replace(b"\r\n", b"\n")), model(root, cluster=4096, count_links=True))
+        export = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE, "-o", "-", wine_root], capture_output=True)
+        self.assertNotIn(b"\r", export.stdout)  # the bytes of the format, not text of the console
+        again = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + ["-f", "-"], input=export.stdout,
+                               capture_output=True)
+        self.assertEqual(again.stdout, result.stdout)
+
+
+def run_on_terminal(args, env, columns):
+    """What spacemap shows on a terminal `columns` wide, as text."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
+    environment = {k: v for k, v in os.environ.items() if k not in ("SPACEMAP", "NO_COLOR")}
+    proc = subprocess.Popen([SPACEMAP_EXE] + args, stdout=slave, stderr=subprocess.DEVNULL, env=dict(environment, **env))
+    os.close(slave)
+    data = b""
+    try:
+        while True:
+            chunk = os.read(master, 65536)
+            if not chunk:
+                break
+            data += chunk
+    except OSError:  # the terminal is gone: everything has been read
+        pass
+    os.close(master)
+    proc.wait()
+    return data.replace(b"\r\n", b"\n").decode("utf-8", "replace")
+
+
+def ncdu_size(size):
+    """`size` as ncdu shows it."""
+    for unit, limit in (("B", 1000), ("KiB", 1023e3), ("MiB", 1023e6), ("GiB", 1023e9)):
+        if size < limit:
+            return "%.1f %s" % (size / 1024 ** ("B", "KiB", "MiB", "GiB").index(unit), unit)
+    return "%.1f TiB" % (size / 1024 ** 4)
+
+
+def ncdu_screen_totals(export):
+    """The disk usage and apparent size on ncdu's screen after it loads `export`."""
+    session = "spacemap-%d" % os.getpid()
+    subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "20", "ncdu", "-f", export],
+                   check=True)
+    try:
+        for _ in range(100):
+            screen = subprocess.run(["tmux", "capture-pane", "-p", "-t", session], capture_output=True).stdout
+            found = re.search(rb"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)", screen)
+            if found:
+                return found.group(1).decode(), found.group(2).decode()
+            time.sleep(0.1)
+        raise AssertionError("ncdu showed no totals: %r" % screen)
+    finally:
+        subprocess.run(["tmux", "kill-session", "-t", session])
+
+
+if __name__ == "__main__":
+    unittest.main()

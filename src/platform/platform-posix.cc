@@ -136,14 +136,27 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
 
 // Opens `dir`: the start directory by its path (following a link, since the
 // user named it), any other relative to its parent, never through a link.
+// What it opens is `dir` from then on: its identity is recorded.
 int OpenDirectory(Dir* dir, size_t* slots) {
-  if (!dir->parent) return descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
-  int parent_fd = descriptors().Pin(dir->parent, slots);
-  int fd = parent_fd < 0 ? -1 : descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW);
+  int fd;
+  if (!dir->parent) {
+    fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
+  } else {
+    int parent_fd = descriptors().Pin(dir->parent, slots);
+    fd = parent_fd < 0 ? -1 : descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW);
+    int error = errno;
+    descriptors().ChildOpened(dir, parent_fd >= 0, fd);
+    errno = error;
+  }
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) == 0) {
+    if (fd >= 0) dir->id = FileId{st.st_dev, st.st_ino};
+    return fd;
+  }
   int error = errno;
-  descriptors().ChildOpened(dir->parent, parent_fd >= 0);
+  close(fd);
   errno = error;
-  return fd;
+  return -1;
 }
 
 }  // namespace
@@ -182,7 +195,7 @@ size_t ConcurrentReads() { return descriptors().ConcurrentReads(); }
 void UnreadDirectory(Dir* dir) {
   descriptors().Forget(dir);
   dir->listing.Release();
-  if (dir->parent) descriptors().ChildReturned(dir->parent);
+  if (dir->parent) descriptors().ChildReturned(dir);
 }
 
 void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }

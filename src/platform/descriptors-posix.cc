@@ -300,13 +300,19 @@ void Descriptors::Retire(std::unique_lock<std::mutex>& lock, Dir* dir, int child
   lock.lock();
   to->handle.arriving = false;
   released_.notify_all();
-  assert(to->handle.fd < 0);
-  if (fd >= 0) {
+  // A read that found `to` by name meanwhile was first.
+  if (fd >= 0 && to->handle.fd < 0) {
     to->handle.fd = fd;
     Link(to);
-  } else {
-    --used_;
+    return Check();
   }
+  if (fd >= 0) {
+    lock.unlock();
+    close(fd);
+    lock.lock();
+  }
+  assert(used_ > 0);
+  --used_;
   Check();
 }
 
@@ -369,7 +375,7 @@ void Descriptors::Check() const {
   assert(used_ <= budget_ && kept_ <= used_ && stalled_ <= reads_);
   size_t listed = 0;
   for (const Dir* dir = oldest_; dir; dir = dir->handle.newer) {
-    assert(dir->handle.fd >= 0 && !dir->handle.arriving);
+    assert(dir->handle.fd >= 0);
     assert((dir->handle.newer ? dir->handle.newer->handle.older : newest_) == dir);
     ++listed;
   }

@@ -77,6 +77,10 @@ size_t Descriptors::ConcurrentReads() {
 
 void Descriptors::Reserve() {
   std::unique_lock<std::mutex> lock(mu_);
+  WaitForSlots(lock);
+}
+
+void Descriptors::WaitForSlots(std::unique_lock<std::mutex>& lock) {
   while (used_ + kSlotsPerRead > budget_) {
     if (Dir* idle = OldestUnpinned())
       Close(lock, idle);
@@ -97,21 +101,28 @@ void Descriptors::Release(size_t slots) {
   released_.notify_all();
 }
 
-// The process ran out of descriptors (a limit lowered, or others open than
-// the budget foresaw): no more reads start than run now until one ends, and
-// this one closes a kept descriptor that no read is using, or waits for
-// another read to give one back. False when neither can be.
+// The process ran out of descriptors: closes a kept one that no read is
+// using. False when every one is pinned or none is kept.
 bool Descriptors::MakeRoom() {
   std::unique_lock<std::mutex> lock(mu_);
-  budget_ = std::max(std::min(budget_, used_), kSlotsPerRead + 1);
-  if (Dir* idle = OldestUnpinned()) {
-    Close(lock, idle);
-    return true;
-  }
-  if (reads_ - stalled_ <= 1) return false;
-  ++stalled_;
-  released_.wait(lock);
-  --stalled_;
+  Dir* idle = OldestUnpinned();
+  if (idle) Close(lock, idle);
+  return idle != nullptr;
+}
+
+bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (reads_ <= 1) return false;
+  if (pinned) Unpin(lock, child->parent, -1);
+  assert(reads_ > 0 && used_ >= *slots);
+  // What the process holds is all it may: the reads that run now, less this
+  // one, fill the budget from here on.
+  budget_ = std::max(std::min(budget_, used_ - *slots), kSlotsPerRead + 1);
+  used_ -= *slots;
+  --reads_;
+  released_.notify_all();
+  WaitForSlots(lock);
+  *slots = kSlotsPerRead;
   return true;
 }
 
@@ -372,7 +383,7 @@ void Descriptors::Unlink(Dir* dir) {
 // The invariants of the design note that a walk of the cache can check.
 void Descriptors::Check() const {
 #ifndef NDEBUG
-  assert(used_ <= budget_ && kept_ <= used_ && stalled_ <= reads_);
+  assert(used_ <= budget_ && kept_ <= used_);
   size_t listed = 0;
   for (const Dir* dir = oldest_; dir; dir = dir->handle.newer) {
     assert(dir->handle.fd >= 0);

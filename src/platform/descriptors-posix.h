@@ -25,7 +25,7 @@
 // meets another is dropped, and the directory is found by name instead.
 //
 // Who owns what:
-// - `used_`, `reads_`, `stalled_`, `budget_`, the cache list and every
+// - `used_`, `reads_`, `budget_`, the cache list and every
 //   Dir::Handle are guarded by `mu_`. A descriptor in Dir::Handle::fd
 //   belongs to the budget, not to the thread that opened it: any thread may
 //   close it, but only while no read has it pinned.
@@ -45,14 +45,14 @@
 //   closed. Pins are held only for the duration of an openat and its check.
 //
 // Why nothing waits forever: a read waits for slots only while other reads
-// hold them (each ends) or every kept descriptor is pinned (each pin ends);
-// it waits for an `arriving` descriptor only while another thread opens it,
-// which waits for nothing. When the process runs out of descriptors the
-// budget did not foresee (a limit lowered during the run), the budget is
-// lowered to what is in use so that no further read starts before one ends,
-// and the read closes an unpinned kept one, or waits for another read that is
-// not itself waiting; the last read that could wait fails instead, with
-// EMFILE.
+// hold them (each ends or steps back) or every kept descriptor is pinned
+// (each pin ends); it waits for an `arriving` descriptor only while another
+// thread opens it, which waits for nothing. When the process runs out of
+// descriptors the budget did not foresee (a limit lowered during the run),
+// a read closes an unpinned kept one; failing that, it steps back (StepBack)
+// with nothing held, the budget lowered below what is in use, so that fewer
+// reads run at once, down to one; the only read left fails, with EMFILE,
+// where one thread would have.
 #pragma once
 
 #include <algorithm>
@@ -98,9 +98,15 @@ class Descriptors {
   // Opens directory `name` relative to `dir_fd`; on running out of
   // descriptors, closes kept ones and tries again.
   int OpenDirectoryAt(int dir_fd, const char* name, int flags);
+  // The process ran out of descriptors opening `child` (`pinned`: with a pin
+  // on its parent): unless this read is the only one, it lets go of its pin
+  // and slots, lowers the budget to what the other reads hold, and waits to
+  // take `*slots` again. False: it is alone, and fails as one thread would.
+  bool StepBack(Dir* child, bool pinned, size_t* slots);
 
  private:
   bool MakeRoom();
+  void WaitForSlots(std::unique_lock<std::mutex>& lock);
   int FromSubdirectory(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* slots);
   int ByName(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* slots);
   int Install(std::unique_lock<std::mutex>& lock, Dir* dir, int fd, size_t* slots);
@@ -118,7 +124,6 @@ class Descriptors {
   size_t budget_;
   size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
   size_t reads_ = 0;         // reads holding slots
-  size_t stalled_ = 0;       // of them, waiting in MakeRoom
   size_t kept_ = 0;          // directories that keep a descriptor
   Dir* oldest_ = nullptr;    // of them, least recently used first
   Dir* newest_ = nullptr;

@@ -134,19 +134,27 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
 
 #endif
 
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
 // Opens `dir`: the start directory by its path (following a link, since the
 // user named it), any other relative to its parent, never through a link.
 // What it opens is `dir` from then on: its identity is recorded.
 int OpenDirectory(Dir* dir, size_t* slots) {
   int fd;
-  if (!dir->parent) {
-    fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
-  } else {
-    int parent_fd = descriptors().Pin(dir->parent, slots);
-    fd = parent_fd < 0 ? -1 : descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW);
+  for (;;) {
+    bool pinned = false;
+    if (!dir->parent) {
+      fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
+    } else {
+      int parent_fd = descriptors().Pin(dir->parent, slots);
+      pinned = parent_fd >= 0;
+      fd = pinned ? descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW) : -1;
+    }
     int error = errno;
-    descriptors().ChildOpened(dir, parent_fd >= 0, fd);
+    if (fd < 0 && OutOfDescriptors(error) && descriptors().StepBack(dir, pinned, slots)) continue;
+    if (dir->parent) descriptors().ChildOpened(dir, pinned, fd);
     errno = error;
+    break;
   }
   struct stat st;
   if (fd < 0 || fstat(fd, &st) == 0) {

@@ -15,7 +15,9 @@
 //   subdirectory has been opened (Retire), the nearest ancestor that still
 //   has subdirectories to open, if it lacks a descriptor and nothing between
 //   holds one, gets one through "../.." from that subdirectory: one openat
-//   however far up. A read that needs it meanwhile waits (`arriving`).
+//   however far up. A read that needs it meanwhile waits (`arriving`); one
+//   that had begun to find it by name before may install its own first, and
+//   the one handed up is then closed.
 // - Else from a subdirectory that keeps its descriptor, through "..".
 // - Else by name, component by component, from the nearest ancestor that
 //   keeps one or from the start path.
@@ -25,10 +27,10 @@
 // meets another is dropped, and the directory is found by name instead.
 //
 // Who owns what:
-// - `used_`, `reads_`, `budget_`, the cache list and every
-//   Dir::Handle are guarded by `mu_`. A descriptor in Dir::Handle::fd
-//   belongs to the budget, not to the thread that opened it: any thread may
-//   close it, but only while no read has it pinned.
+// - `used_`, `reads_`, `budget_`, the cache list and every Dir::Handle are
+//   guarded by `mu_`. A descriptor in Dir::Handle::fd belongs to the budget,
+//   not to the thread that opened it: any thread may close it, but only while
+//   no read has it pinned.
 // - The descriptors a read opens for itself belong to that read, which tells
 //   them from a pinned one by where it got each, never by its number, until
 //   it closes them or hands one to its directory (Keep, Install).
@@ -36,10 +38,11 @@
 //   given back once the descriptor opened for that is closed.
 //
 // Invariants (under `mu_`), checked by Check():
-// - used_ <= budget_ while the budget is not lowered: kSlotsPerRead for each
-//   read in progress, plus one for each kept descriptor and each being closed
-//   or handed up, less the slots of reads that kept theirs. Descriptors are
-//   closed outside the lock: a close holds its slot until it is done.
+// - used_ <= budget_, also when the budget is lowered (never below what is
+//   in use): kSlotsPerRead for each read in progress, plus one for each kept
+//   descriptor and each being closed or handed up, less the slots of reads
+//   that kept theirs. Descriptors are closed outside the lock: a close holds
+//   its slot until it is done.
 // - A directory is in the cache list exactly when it keeps a descriptor;
 //   `kept_` counts them, all counted in `used_`. One with pins > 0 is never
 //   closed. Pins are held only for the duration of an openat and its check.

@@ -138,10 +138,9 @@ bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 // Opens `dir`: the start directory by its path (following a link, since the
 // user named it), any other relative to its parent, never through a link.
-// What it opens is `dir` from then on: its identity is recorded.
 int OpenDirectory(Dir* dir, size_t* slots) {
-  int fd;
   for (;;) {
+    int fd;
     bool pinned = false;
     if (!dir->parent) {
       fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
@@ -154,17 +153,15 @@ int OpenDirectory(Dir* dir, size_t* slots) {
     if (fd < 0 && OutOfDescriptors(error) && descriptors().StepBack(dir, pinned, slots)) continue;
     if (dir->parent) descriptors().ChildOpened(dir, pinned, fd);
     errno = error;
-    break;
-  }
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) == 0) {
-    if (fd >= 0) dir->id = FileId{st.st_dev, st.st_ino};
     return fd;
   }
-  int error = errno;
-  close(fd);
-  errno = error;
-  return -1;
+}
+
+// Only a directory with subdirectories is ever found again, so only it needs
+// its identity: a leaf costs no system call more.
+FileId Identity(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? FileId{st.st_dev, st.st_ino} : FileId{0, 0};
 }
 
 }  // namespace
@@ -193,6 +190,7 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
     return true;
   }
   dir->listing.error = error;
+  dir->id = Identity(fd);
   descriptors().Keep(dir, fd, dir->listing.subdirs);
   --*slots.held();
   return true;

@@ -77,7 +77,7 @@ struct Dir {
   Dir* parent = nullptr;        // null for the start directory
   const char* name = "";        // native name in the parent; the start path for the start directory
   Listing listing;
-  FileId id{0, 0};              // of the directory its read found, where the platform tells
+  FileId id{0, 0};              // of the directory its read found, where the platform needs it
   // The platform's own, between reading this directory and opening the last
   // of its subdirectories: an open descriptor where children are opened
   // relative to their parent.
@@ -103,7 +103,8 @@ inline bool IsDotOrDotDot(const char* name) {
 // listing being read holds; false gives the reading up.
 using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
-// Reads `dir` whole into dir->listing and records dir->id; an error that
+// Reads `dir` whole into dir->listing and, where it has subdirectories,
+// records dir->id; an error that
 // stops the reading is kept there (on POSIX, ESTALE: an ancestor found again
 // by name is another directory than the one read there). Several threads may read different directories at once, the
 // parent of each read before it. False when `pacer` gave the reading up:

@@ -104,9 +104,9 @@ inline bool IsDotOrDotDot(const char* name) {
 using ReadPacer = std::function<bool(size_t listing_bytes)>;
 
 // Reads `dir` whole into dir->listing and, where it has subdirectories,
-// records dir->id; an error that
-// stops the reading is kept there (on POSIX, ESTALE: an ancestor found again
-// by name is another directory than the one read there). Several threads may read different directories at once, the
+// records dir->id; an error that stops the reading is kept there (on POSIX,
+// ESTALE: an ancestor found again by name is another directory than the one
+// read there). Several threads may read different directories at once, the
 // parent of each read before it. False when `pacer` gave the reading up:
 // the listing is then released and `dir` may be read again later. When it
 // throws std::bad_alloc, UnreadDirectory undoes what it did.

@@ -129,10 +129,12 @@ bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
 void Descriptors::Keep(Dir* dir, int fd, size_t subdirs) {
   std::lock_guard<std::mutex> lock(mu_);
   assert(dir->handle.fd < 0 && subdirs > 0 && subdirs <= UINT32_MAX);
-  dir->handle.fd = fd;
   dir->handle.unopened = static_cast<uint32_t>(subdirs);
   dir->handle.depth = dir->parent ? dir->parent->handle.depth + 1 : 0;
-  Link(dir);
+  if (fd >= 0) {
+    dir->handle.fd = fd;
+    Link(dir);
+  }
   Check();
 }
 
@@ -264,9 +266,12 @@ void Descriptors::Forget(Dir* dir) {
   Close(lock, dir);
 }
 
-int Descriptors::OpenDirectoryAt(int dir_fd, const char* name, int flags) {
+// `open` again after closing a kept descriptor, as long as it runs out of
+// descriptors and one can be closed.
+template <typename Open>
+int Descriptors::WithRoom(Open open) {
   for (;;) {
-    int fd = openat(dir_fd, name, flags | O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open();
     if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
     int error = errno;
     if (!MakeRoom()) {
@@ -274,6 +279,14 @@ int Descriptors::OpenDirectoryAt(int dir_fd, const char* name, int flags) {
       return -1;
     }
   }
+}
+
+int Descriptors::OpenDirectoryAt(int dir_fd, const char* name, int flags) {
+  return WithRoom([&] { return openat(dir_fd, name, flags | O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+}
+
+int Descriptors::Duplicate(int fd) {
+  return WithRoom([fd] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
 }
 
 // `child_fd`, when not -1, is a subdirectory of `dir` that this read holds.

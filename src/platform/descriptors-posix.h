@@ -7,7 +7,8 @@
 // needs the slot first: then the least recently used unpinned one goes,
 // which in a walk that goes depth first is the shallowest, the one needed
 // last. A read holds up to kSlotsPerRead descriptors at once (the directory,
-// a copy for a DIR stream, and one more while it gets an ancestor's back).
+// a copy for it to keep where a DIR stream reads it, and one more while it
+// gets an ancestor's back).
 //
 // Getting a closed descriptor back (Pin) costs one openat per directory the
 // walk climbs back through, never a walk down from the start path per level:
@@ -86,7 +87,8 @@ class Descriptors {
   void Reserve();
   void Release(size_t slots);
   // `dir` keeps `fd`, which held a slot of the read, until its `subdirs`
-  // subdirectories have been opened.
+  // subdirectories have been opened; with `fd` -1 it keeps none, and is
+  // found again when they are.
   void Keep(Dir* dir, int fd, size_t subdirs);
   // The descriptor of `dir`, pinned until ChildOpened; -1 with errno when it
   // cannot be had back (ESTALE: `dir` or an ancestor is another directory
@@ -101,6 +103,8 @@ class Descriptors {
   // Opens directory `name` relative to `dir_fd`; on running out of
   // descriptors, closes kept ones and tries again.
   int OpenDirectoryAt(int dir_fd, const char* name, int flags);
+  // A copy of `fd`, made as OpenDirectoryAt opens.
+  int Duplicate(int fd);
   // The process ran out of descriptors opening `child` (`pinned`: with a pin
   // on its parent): unless this read is the only one, it lets go of its pin
   // and slots, lowers the budget to what the other reads hold, and waits to
@@ -109,6 +113,8 @@ class Descriptors {
 
  private:
   bool MakeRoom();
+  template <typename Open>
+  int WithRoom(Open open);
   void WaitForSlots(std::unique_lock<std::mutex>& lock);
   int FromSubdirectory(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* slots);
   int ByName(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* slots);

@@ -57,6 +57,13 @@ void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
   listing->subdirs += (entry.attrib & kDirectory) != 0;
 }
 
+// Only a directory with subdirectories is ever found again, so only it needs
+// its identity: a leaf costs no system call more.
+FileId Identity(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? FileId{st.st_dev, st.st_ino} : FileId{0, 0};
+}
+
 // Names of one listing are addressed by 32-bit offsets.
 constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
 
@@ -75,10 +82,11 @@ struct linux_dirent64 {
 
 constexpr size_t kBatchBytes = 32 * 1024;
 
-// Linux: whole batches of entries with getdents64. 0, kGivenUp or the error
-// that stopped the reading. The pacer hears of the listing before each batch
-// after the first: most directories fit in one and end without a question.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
+// Linux: whole batches of entries with getdents64 from `fd`, which stays
+// open. 0, kGivenUp or the error that stopped the reading. The pacer hears of
+// the listing before each batch after the first: most directories fit in one
+// and end without a question.
+int ReadBatches(int fd, Listing* listing, const ReadPacer& pacer) {
   alignas(linux_dirent64) char batch[kBatchBytes];
   for (bool first = true;; first = false) {
     if (!first && !pacer(listing->Bytes())) return kGivenUp;
@@ -94,41 +102,52 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
   }
 }
 
+int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer) {
+  int error = ReadBatches(*fd, &dir->listing, pacer);
+  if (error != kGivenUp && dir->listing.subdirs > 0) dir->id = Identity(*fd);
+  return error;
+}
+
 #else
 
 // Entries between two questions to the pacer, about as many as a batch of
 // getdents64 brings.
 constexpr size_t kPacedEntries = 512;
 
-// Any POSIX system: readdir on a copy of the descriptor, which the stream
-// owns and closes.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer) {
-  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  DIR* stream = copy < 0 ? nullptr : fdopendir(copy);
-  if (!stream) {
-    int error = errno;
-    if (copy >= 0) close(copy);
-    return error;
-  }
-  int error = 0;
+// Any POSIX system: readdir on a stream that owns `fd`, so that a read holds
+// one descriptor, as one with getdents64 does.
+int ReadStream(DIR* stream, int fd, Listing* listing, const ReadPacer& pacer) {
   for (;;) {
     errno = 0;
     struct dirent* d = readdir(stream);
-    if (!d) {
-      error = errno;
-      break;
-    }
+    if (!d) return errno;
     Add(fd, d->d_name, d->d_type, listing);
-    if (listing->names.size() > kMaxNamesBytes) {
-      error = EOVERFLOW;
-      break;
-    }
-    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
-      error = kGivenUp;
-      break;
-    }
+    if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
+    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) return kGivenUp;
+  }
+}
+
+// The stream closes `*fd`; a directory with subdirectories keeps a copy made
+// once its reading is done, which takes its place (-1 where none could be
+// made: the directory is then found again by name).
+int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer) {
+  DIR* stream = fdopendir(*fd);
+  if (!stream) return errno;
+  int error;
+  try {
+    error = ReadStream(stream, *fd, &dir->listing, pacer);
+  } catch (...) {
+    closedir(stream);
+    *fd = -1;
+    throw;
+  }
+  int kept = -1;
+  if (error != kGivenUp && dir->listing.subdirs > 0) {
+    dir->id = Identity(*fd);
+    kept = descriptors().Duplicate(*fd);
   }
   closedir(stream);
+  *fd = kept;
   return error;
 }
 
@@ -157,13 +176,6 @@ int OpenDirectory(Dir* dir, size_t* slots) {
   }
 }
 
-// Only a directory with subdirectories is ever found again, so only it needs
-// its identity: a leaf costs no system call more.
-FileId Identity(int fd) {
-  struct stat st;
-  return fstat(fd, &st) == 0 ? FileId{st.st_dev, st.st_ino} : FileId{0, 0};
-}
-
 }  // namespace
 
 bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
@@ -175,24 +187,22 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer) {
   }
   int error;
   try {
-    error = ReadEntries(fd, &dir->listing, pacer);
+    error = ReadEntries(dir, &fd, pacer);
   } catch (...) {
-    close(fd);
+    if (fd >= 0) close(fd);
     throw;
   }
-  if (error == kGivenUp || dir->listing.subdirs == 0) {
-    close(fd);
-    if (error == kGivenUp) {
-      UnreadDirectory(dir);
-      return false;
-    }
-    dir->listing.error = error;
-    return true;
+  bool keep = error != kGivenUp && dir->listing.subdirs > 0;
+  if (!keep && fd >= 0) close(fd);
+  if (error == kGivenUp) {
+    UnreadDirectory(dir);
+    return false;
   }
   dir->listing.error = error;
-  dir->id = Identity(fd);
-  descriptors().Keep(dir, fd, dir->listing.subdirs);
-  --*slots.held();
+  if (keep) {
+    descriptors().Keep(dir, fd, dir->listing.subdirs);
+    if (fd >= 0) --*slots.held();
+  }
   return true;
 }
 

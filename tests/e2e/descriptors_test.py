@@ -77,13 +77,14 @@ class DescriptorTest(unittest.TestCase):
 
     def test_a_tree_swapped_during_the_walk_is_never_mixed_with_the_old(self):
         """`top` names A, holding a/b/m; m holds a branch n 1,500 levels deep
-        and a branch 0/1/2 with a file at each level. Once the walk has
+        with a file at the bottom, and a branch 0/1/2 with a file at each
+        level, so that every directory not read loses bytes. Once the walk has
         printed its first row, A is swapped for B, of the same shape but with
         files of a megabyte. The total is A's whole, or A's less what the walk
         could not find again, with a message for it: never a byte of B."""
         def tree(where, size):
             m = os.path.join(where, "a", "b", "m")
-            chain(os.path.join(m, "n"), 1500)
+            make_file(os.path.join(chain(os.path.join(m, "n"), 1500), "f"), size)
             branch = os.path.join(m, "0", "1", "2")
             os.makedirs(branch)
             for level in (m, os.path.join(m, "0"), os.path.join(m, "0", "1"), branch):

@@ -112,7 +112,8 @@ bool Descriptors::MakeRoom() {
 
 bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
   std::unique_lock<std::mutex> lock(mu_);
-  if (reads_ <= 1) return false;
+  // Alone, with no descriptor about to be closed: nothing will come free.
+  if (reads_ <= 1 && closing_ == 0) return false;
   if (pinned) Unpin(lock, child->parent, -1);
   assert(reads_ > 0 && used_ >= *slots);
   // What the process holds is all it may: the reads that run now, less this
@@ -121,6 +122,7 @@ bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
   used_ -= *slots;
   --reads_;
   released_.notify_all();
+  released_.wait(lock, [this] { return closing_ == 0; });
   WaitForSlots(lock);
   *slots = kSlotsPerRead;
   return true;
@@ -367,10 +369,12 @@ void Descriptors::Close(std::unique_lock<std::mutex>& lock, Dir* dir) {
   assert(dir->handle.pins == 0);
   dir->handle.fd = -1;
   Unlink(dir);
+  ++closing_;
   lock.unlock();
   close(fd);
   lock.lock();
-  assert(used_ > 0);
+  assert(used_ > 0 && closing_ > 0);
+  --closing_;
   --used_;
   released_.notify_all();
 }
@@ -396,7 +400,7 @@ void Descriptors::Unlink(Dir* dir) {
 // The invariants of the design note that a walk of the cache can check.
 void Descriptors::Check() const {
 #ifndef NDEBUG
-  assert(used_ <= budget_ && kept_ <= used_);
+  assert(used_ <= budget_ && kept_ + closing_ <= used_);
   size_t listed = 0;
   for (const Dir* dir = oldest_; dir; dir = dir->handle.newer) {
     assert(dir->handle.fd >= 0);

@@ -28,10 +28,10 @@
 // meets another is dropped, and the directory is found by name instead.
 //
 // Who owns what:
-// - `used_`, `reads_`, `budget_`, the cache list and every Dir::Handle are
-//   guarded by `mu_`. A descriptor in Dir::Handle::fd belongs to the budget,
-//   not to the thread that opened it: any thread may close it, but only while
-//   no read has it pinned.
+// - `used_`, `reads_`, `budget_`, `closing_`, the cache list and every
+//   Dir::Handle are guarded by `mu_`. A descriptor in Dir::Handle::fd
+//   belongs to the budget, not to the thread that opened it: any thread may
+//   close it, but only while no read has it pinned.
 // - The descriptors a read opens for itself belong to that read, which tells
 //   them from a pinned one by where it got each, never by its number, until
 //   it closes them or hands one to its directory (Keep, Install).
@@ -45,7 +45,8 @@
 //   that kept theirs. Descriptors are closed outside the lock: a close holds
 //   its slot until it is done.
 // - A directory is in the cache list exactly when it keeps a descriptor;
-//   `kept_` counts them, all counted in `used_`. One with pins > 0 is never
+//   `kept_` counts them and `closing_` those taken off to be closed, all
+//   counted in `used_`. One with pins > 0 is never
 //   closed. Pins are held only for the duration of an openat and its check.
 //
 // Why nothing waits forever: a read waits for slots only while other reads
@@ -55,8 +56,9 @@
 // descriptors the budget did not foresee (a limit lowered during the run),
 // a read closes an unpinned kept one; failing that, it steps back (StepBack)
 // with nothing held, the budget lowered below what is in use, so that fewer
-// reads run at once, down to one; the only read left fails, with EMFILE,
-// where one thread would have.
+// reads run at once, down to one, and waits for closes under way; the only
+// read left, with none under way, fails with EMFILE where one thread would
+// have.
 #pragma once
 
 #include <algorithm>
@@ -134,6 +136,7 @@ class Descriptors {
   size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
   size_t reads_ = 0;         // reads holding slots
   size_t kept_ = 0;          // directories that keep a descriptor
+  size_t closing_ = 0;       // kept descriptors being closed
   Dir* oldest_ = nullptr;    // of them, least recently used first
   Dir* newest_ = nullptr;
 };

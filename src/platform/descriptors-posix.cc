@@ -57,6 +57,9 @@ bool Transparent(const Dir* dir) {
   return dir->handle.fd < 0 && !dir->handle.arriving && dir->handle.unopened == 0;
 }
 
+// What ByName answers when another read got the descriptor first.
+constexpr int kOvertaken = -2;
+
 // Levels of a path looked up at once when a directory is found again by name:
 // the path is found from the directory up, so a chunk costs a walk up.
 constexpr size_t kChunk = 64;
@@ -143,15 +146,18 @@ void Descriptors::Keep(Dir* dir, int fd, size_t subdirs) {
 int Descriptors::Pin(Dir* dir, size_t* slots) {
   std::unique_lock<std::mutex> lock(mu_);
   assert(dir->handle.unopened > 0);
-  released_.wait(lock, [dir] { return !dir->handle.arriving; });
-  if (dir->handle.fd >= 0) {
-    ++dir->handle.pins;
-    Unlink(dir);
-    Link(dir);  // the most recently used
-    return dir->handle.fd;
+  for (;;) {
+    released_.wait(lock, [dir] { return !dir->handle.arriving; });
+    if (dir->handle.fd >= 0) {
+      ++dir->handle.pins;
+      Unlink(dir);
+      Link(dir);  // the most recently used
+      return dir->handle.fd;
+    }
+    int fd = FromSubdirectory(lock, dir, slots);
+    if (fd < 0) fd = ByName(lock, dir, slots);
+    if (fd != kOvertaken) return fd;
   }
-  int fd = FromSubdirectory(lock, dir, slots);
-  return fd >= 0 ? fd : ByName(lock, dir, slots);
 }
 
 // Through ".." from a subdirectory that keeps its descriptor; -1 when none
@@ -178,6 +184,9 @@ int Descriptors::FromSubdirectory(std::unique_lock<std::mutex>& lock, Dir* dir, 
 
 // Component by component from the nearest ancestor that keeps a descriptor,
 // or from the start path, each directory checked to be the one read there.
+// kOvertaken when `dir` got a descriptor, or began to, on the way: reads that
+// climb back out of a branch side by side each wait for the one below to
+// hand theirs up rather than all walk down from far above.
 int Descriptors::ByName(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* slots) {
   size_t levels = 1;  // to open, `dir` included
   Dir* from = dir->parent;
@@ -205,15 +214,18 @@ int Descriptors::ByName(std::unique_lock<std::mutex>& lock, Dir* dir, size_t* sl
         errno = ESTALE;
       }
       if (next < 0) error = errno;
-      if (own) {
-        close(fd);
-      } else if (from) {
-        lock.lock();
-        Unpin(lock, from, next);
-        lock.unlock();
-      }
+      lock.lock();
+      if (!own && from) Unpin(lock, from, next);
+      bool overtaken = next >= 0 && (dir->handle.fd >= 0 || dir->handle.arriving);
+      lock.unlock();
+      if (own) close(fd);
       fd = next;
       own = true;
+      if (overtaken) {
+        close(fd);
+        lock.lock();
+        return kOvertaken;
+      }
     }
   }
   lock.lock();

@@ -10,8 +10,9 @@
 // a copy for it to keep where a DIR stream reads it, and one more while it
 // gets an ancestor's back).
 //
-// Getting a closed descriptor back (Pin) costs one openat per directory the
-// walk climbs back through, never a walk down from the start path per level:
+// Getting a closed descriptor back (Pin) costs about one openat per directory
+// the walk climbs back through, not a walk down from the start path per
+// level, cheapest way first:
 // - When a directory lets go of its descriptor because its last
 //   subdirectory has been opened (Retire), the nearest ancestor that still
 //   has subdirectories to open, if it lacks a descriptor and nothing between
@@ -21,7 +22,10 @@
 //   the one handed up is then closed.
 // - Else from a subdirectory that keeps its descriptor, through "..".
 // - Else by name, component by component, from the nearest ancestor that
-//   keeps one or from the start path.
+//   keeps one or from the start path; a walk that sees its directory get a
+//   descriptor another way meanwhile gives way and starts over, so that
+//   reads climbing out of a branch side by side wait for the hand-up below
+//   rather than each walk down from far above.
 // Whichever way, the directory reached is checked against the one first read
 // there (Dir::id, device and inode). A reopen by name that meets another
 // directory fails the open of the subdirectory with ESTALE; a way up that

@@ -150,6 +150,21 @@ void Take(int dir_fd, const char* name, unsigned char type, const SubdirFilter* 
     Add(dir_fd, name, type, listing);
 }
 
+// Only a directory with subdirectories is ever found again, so only it needs
+// its identity: a leaf costs no system call more. A filtered read has it
+// from the directory's own examination.
+FileId Identity(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? FileId{st.st_dev, st.st_ino} : FileId{0, 0};
+}
+
+void RecordIdentity(Dir* dir, int fd) {
+  if (dir->listing.stats.empty())
+    dir->id = Identity(fd);
+  else
+    dir->id = FileId{dir->listing.SelfStat().dev, dir->listing.SelfStat().ino};
+}
+
 // Names of one listing are addressed by 32-bit offsets.
 constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
 
@@ -168,10 +183,11 @@ struct linux_dirent64 {
 
 constexpr size_t kBatchBytes = 32 * 1024;
 
-// Linux: whole batches of entries with getdents64. 0, kGivenUp or the error
-// that stopped the reading. The pacer hears of the listing before each batch
-// after the first: most directories fit in one and end without a question.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
+// Linux: whole batches of entries with getdents64 from `fd`, which stays
+// open. 0, kGivenUp or the error that stopped the reading. The pacer hears of
+// the listing before each batch after the first: most directories fit in one
+// and end without a question.
+int ReadBatches(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   alignas(linux_dirent64) char batch[kBatchBytes];
   for (bool first = true;; first = false) {
     if (!first && !pacer(listing->Bytes())) return kGivenUp;
@@ -187,56 +203,87 @@ int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFi
   }
 }
 
+int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer, const SubdirFilter* filter) {
+  int error = ReadBatches(*fd, &dir->listing, pacer, filter);
+  if (error != kGivenUp && dir->listing.subdirs > 0) RecordIdentity(dir, *fd);
+  return error;
+}
+
 #else
 
 // Entries between two questions to the pacer, about as many as a batch of
 // getdents64 brings.
 constexpr size_t kPacedEntries = 512;
 
-// Any POSIX system: readdir on a copy of the descriptor, which the stream
-// owns and closes.
-int ReadEntries(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
-  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  DIR* stream = copy < 0 ? nullptr : fdopendir(copy);
-  if (!stream) {
-    int error = errno;
-    if (copy >= 0) close(copy);
-    return error;
-  }
-  int error = 0;
+// Any POSIX system: readdir on a stream that owns `fd`, so that a read holds
+// one descriptor, as one with getdents64 does.
+int ReadStream(DIR* stream, int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
   for (;;) {
     errno = 0;
     struct dirent* d = readdir(stream);
-    if (!d) {
-      error = errno;
-      break;
-    }
+    if (!d) return errno;
     Take(fd, d->d_name, d->d_type, filter, listing);
-    if (listing->names.size() > kMaxNamesBytes) {
-      error = EOVERFLOW;
-      break;
-    }
-    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
-      error = kGivenUp;
-      break;
-    }
+    if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
+    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) return kGivenUp;
+  }
+}
+
+// The stream closes `*fd`; a directory with subdirectories keeps a copy made
+// once its reading is done, which takes its place (-1 where none could be
+// made: the directory is then found again by name).
+int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer, const SubdirFilter* filter) {
+  DIR* stream = fdopendir(*fd);
+  if (!stream) return errno;
+  int error;
+  try {
+    error = ReadStream(stream, *fd, &dir->listing, pacer, filter);
+  } catch (...) {
+    closedir(stream);
+    *fd = -1;
+    throw;
+  }
+  int kept = -1;
+  if (error != kGivenUp && dir->listing.subdirs > 0) {
+    RecordIdentity(dir, *fd);
+    kept = descriptors().Duplicate(*fd);
   }
   closedir(stream);
+  *fd = kept;
   return error;
 }
 
 #endif
 
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
 // Opens `dir`: the start directory by its path (following a link, since the
 // user named it), any other relative to its parent, never through a link.
 int OpenDirectory(Dir* dir, size_t* slots) {
-  if (!dir->parent) return descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
-  int parent_fd = descriptors().Pin(dir->parent, slots);
-  int fd = parent_fd < 0 ? -1 : descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW);
-  int error = errno;
-  descriptors().ChildOpened(dir->parent, parent_fd >= 0);
-  errno = error;
-  return fd;
+  for (;;) {
+    int fd;
+    bool pinned = false;
+    if (!dir->parent) {
+      fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
+    } else {
+      int parent_fd = descriptors().Pin(dir->parent, slots);
+      pinned = parent_fd >= 0;
+      fd = pinned ? descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW) : -1;
+    }
+    int error = errno;
+    if (fd < 0 && OutOfDescriptors(error) && descriptors().StepBack(dir, pinned, slots)) continue;
+    if (dir->parent) descriptors().ChildOpened(dir, pinned, fd);
+    errno = error;
+    return fd;
+  }
+}
+
+// The directory's own examination, apart from anything the walk itself asks
+// of the descriptor: only a filtered read tells what it is, and reads no
+// entry of a directory the filter refuses for what it is. False then.
+bool Wanted(Dir* dir, int fd, const SubdirFilter* filter) {
+  if (!filter) return true;
+  dir->listing.stats.push_back(ExamineOpened(*dir, fd));
+  return !dir->parent || (*filter)(dir->name, dir->listing.SelfStat());
 }
 
 }  // namespace
@@ -259,31 +306,22 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
   }
   int error;
   try {
-    // The directory's own examination, apart from anything the walk itself
-    // asks of the descriptor: only a filtered read tells what it is, and
-    // reads no entry of a directory the filter refuses for what it is.
-    bool wanted = true;
-    if (filter) {
-      dir->listing.stats.push_back(ExamineOpened(*dir, fd));
-      wanted = !dir->parent || (*filter)(dir->name, dir->listing.SelfStat());
-    }
-    error = wanted ? ReadEntries(fd, &dir->listing, pacer, filter) : 0;
+    error = Wanted(dir, fd, filter) ? ReadEntries(dir, &fd, pacer, filter) : 0;
   } catch (...) {
-    close(fd);
+    if (fd >= 0) close(fd);
     throw;
   }
-  if (error == kGivenUp || dir->listing.subdirs == 0) {
-    close(fd);
-    if (error == kGivenUp) {
-      UnreadDirectory(dir);
-      return false;
-    }
-    dir->listing.error = error;
-    return true;
+  bool keep = error != kGivenUp && dir->listing.subdirs > 0;
+  if (!keep && fd >= 0) close(fd);
+  if (error == kGivenUp) {
+    UnreadDirectory(dir);
+    return false;
   }
   dir->listing.error = error;
-  descriptors().Keep(dir, fd, dir->listing.subdirs);
-  --*slots.held();
+  if (keep) {
+    descriptors().Keep(dir, fd, dir->listing.subdirs);
+    if (fd >= 0) --*slots.held();
+  }
   return true;
 }
 
@@ -292,7 +330,7 @@ size_t ConcurrentReads() { return descriptors().ConcurrentReads(); }
 void UnreadDirectory(Dir* dir) {
   descriptors().Forget(dir);
   dir->listing.Release();
-  if (dir->parent) descriptors().ChildReturned(dir->parent);
+  if (dir->parent) descriptors().ChildReturned(dir);
 }
 
 void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }

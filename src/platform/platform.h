@@ -94,20 +94,33 @@ struct Listing {
   }
 };
 
+// What tells one directory from every other on the system while it exists,
+// where the platform knows it (device and inode on POSIX).
+struct FileId {
+  uint64_t dev, ino;
+  bool operator==(const FileId& other) const { return dev == other.dev && ino == other.ino; }
+};
+
 // A directory of the walked tree. The walk keeps one from before its reading
-// until nothing below it is left to read, and never reads one twice.
+// until nothing below it is left to read.
 struct Dir {
   Dir* parent = nullptr;        // null for the start directory
   const char* name = "";        // native name in the parent; the start path for the start directory
   Listing listing;
+  FileId id{0, 0};              // of the directory its read found, where the platform needs it
   // The platform's own, between reading this directory and opening the last
   // of its subdirectories: an open descriptor where children are opened
   // relative to their parent.
   struct Handle {
     int fd = -1;
-    unsigned pins = 0;          // reads using `fd` right now
-    size_t unopened = 0;        // subdirectories not opened yet
-    size_t cache_index = 0;
+    uint32_t pins = 0;          // reads using `fd` right now
+    uint32_t unopened = 0;      // subdirectories not opened yet
+    uint32_t depth = 0;         // below the start directory
+    bool opened = false;        // counted as opened in its parent's `unopened`
+    bool arriving = false;      // a descendant is getting its descriptor through ".."
+    Dir* older = nullptr;       // neighbours among the directories that keep a descriptor
+    Dir* newer = nullptr;
+    Dir* skip = nullptr;        // an ancestor above which, once, nothing needed a descriptor
   } handle;
 };
 
@@ -131,8 +144,10 @@ using ReadPacer = std::function<bool(size_t listing_bytes)>;
 // on the name.
 using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)>;
 
-// Reads `dir` whole into dir->listing; an error that stops the reading is
-// kept there. Several threads may read different directories at once, the
+// Reads `dir` whole into dir->listing and, where it has subdirectories,
+// records dir->id; an error that stops the reading is kept there (on POSIX,
+// ESTALE: an ancestor found again by name is another directory than the one
+// read there). Several threads may read different directories at once, the
 // parent of each read before it. False when `pacer` gave the reading up:
 // the listing is then released and `dir` may be read again later. When it
 // throws std::bad_alloc, UnreadDirectory undoes what it did.

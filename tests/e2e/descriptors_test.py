@@ -1,0 +1,171 @@
+"""A walk short of descriptors lets go of its directories' descriptors and
+finds them again: climbing back out of a deep branch costs one open per
+directory, the directory found is the one read, and however many threads
+share the descriptors, every one is closed once."""
+import errno
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import ON_WINE, command, environment, make_file, remove_tree
+
+
+def temporary_tree(test):
+    root = tempfile.mkdtemp(prefix="space-fd-")
+    test.addCleanup(remove_tree, root)
+    return root
+
+
+def chain(path, depth):
+    """Makes `path` and `depth` levels of "d" below it, without a path as
+    long as the depth; returns the deepest."""
+    here = os.getcwd()
+    os.makedirs(path)
+    os.chdir(path)
+    try:
+        for _ in range(depth):
+            os.mkdir("d")
+            os.chdir("d")
+        return os.getcwd()
+    finally:
+        os.chdir(here)
+
+
+def comb(root, depth):
+    """Each level holds the next, `e`, and an empty `d` listed after it."""
+    here = os.getcwd()
+    os.chdir(root)
+    try:
+        for _ in range(depth):
+            os.mkdir("e")
+            os.mkdir("d")
+            os.chdir("e")
+    finally:
+        os.chdir(here)
+
+
+def total_bytes(stdout):
+    """The bytes of the total row of a -c0 report: the line before "free"."""
+    return int(stdout.splitlines()[-2].split()[0])
+
+
+@unittest.skipIf(ON_WINE, "descriptor limits are a POSIX matter")
+class DescriptorTest(unittest.TestCase):
+    @unittest.skipUnless(shutil.which("strace"), "strace counts the opens")
+    def test_climbing_out_of_a_comb_opens_each_directory_a_few_times(self):
+        root = temporary_tree(self)
+        comb(root, 3000)
+        directories = 2 * 3000 + 1
+        trace = os.path.join(root, "..", os.path.basename(root) + ".trace")
+        self.addCleanup(lambda: os.path.exists(trace) and os.unlink(trace))
+        for nofile in (5, 1024):
+            for threads in (1, "x"):
+                # LeakSanitizer cannot run under a tracer.
+                untraced = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"} if (
+                    "ASAN_OPTIONS" in os.environ) else {}
+                result = subprocess.run(
+                    ["strace", "-f", "-qq", "-e", "trace=openat", "-o", trace, "prlimit", "--nofile=%d" % nofile] +
+                    command(["-c0", root]), env=environment(SPACE_THREADS=str(threads), **untraced),
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                with open(trace) as lines:
+                    opens = sum(1 for line in lines if "openat(" in line)
+                self.assertLess(opens, 3 * directories + 500, (nofile, threads))
+
+    def test_a_tree_swapped_during_the_walk_is_never_mixed_with_the_old(self):
+        """`top` names A, holding a/b/m; m holds a branch n 1,500 levels deep
+        with a file at the bottom, and a branch 0/1/2 with a file at each
+        level, so that every directory not read loses bytes. Once the walk has
+        printed its first row, A is swapped for B, of the same shape but with
+        files of a megabyte. The total is A's whole, or A's less what the walk
+        could not find again, with a message for it: never a byte of B."""
+        def tree(where, size):
+            m = os.path.join(where, "a", "b", "m")
+            make_file(os.path.join(chain(os.path.join(m, "n"), 1500), "f"), size)
+            branch = os.path.join(m, "0", "1", "2")
+            os.makedirs(branch)
+            for level in (m, os.path.join(m, "0"), os.path.join(m, "0", "1"), branch):
+                make_file(os.path.join(level, "f"), size)
+
+        def retarget(root):
+            os.symlink("B", os.path.join(root, "new"))
+            os.rename(os.path.join(root, "new"), os.path.join(root, "top"))
+
+        def replace_top(root):
+            os.rename(os.path.join(root, "A"), os.path.join(root, "old"))
+            os.rename(os.path.join(root, "B"), os.path.join(root, "A"))
+
+        def replace_a(root):
+            os.rename(os.path.join(root, "A", "a"), os.path.join(root, "old"))
+            os.rename(os.path.join(root, "B", "a"), os.path.join(root, "A", "a"))
+
+        for swap, top in ((retarget, "top"), (replace_top, "A"), (replace_a, "A")):
+            with self.subTest(swap=swap.__name__):
+                root = temporary_tree(self)
+                tree(os.path.join(root, "A"), 1)
+                tree(os.path.join(root, "B"), 1000000)
+                os.symlink("A", os.path.join(root, "top"))
+                whole = total_bytes(subprocess.run(command(["-c0", os.path.join(root, top)]), stdout=subprocess.PIPE,
+                                                   check=True).stdout.decode())
+                tool = subprocess.Popen(["prlimit", "--nofile=5"] + command(["-f", "-c0", os.path.join(root, top)]),
+                                        env=environment(SPACE_THREADS="1"), stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+                first = tool.stdout.read1(1)
+                self.assertTrue(first, "no row")
+                swap(root)
+                rest, err = tool.communicate(timeout=300)
+                total = total_bytes((first + rest).decode())
+                messages = err.decode().splitlines()
+                if tool.returncode == 0:
+                    self.assertEqual((messages, total), ([], whole))
+                else:
+                    self.assertEqual(tool.returncode, 2, messages)
+                    self.assertLess(total, whole)
+                    for line in messages or [""]:
+                        self.assertRegex(line, r"\Aspace: cannot read directory '.*': %s\Z" % os.strerror(errno.ESTALE))
+
+    def test_threads_sharing_few_descriptors_print_what_one_prints(self):
+        """Directories at random depths, so that reads of many threads reopen
+        ancestors by name and up from below at once, at limits where the cache
+        holds a handful of descriptors, or where the limit is lowered once the
+        walk is under way. A descriptor closed by one read and its number
+        reused by another must not be taken for the first; the sanitizer
+        builds check the pins too. Runs repeat: threads meet by chance."""
+        root = temporary_tree(self)
+        rng = random.Random(3)
+        dirs = [root]
+        for i in range(6000):
+            path = os.path.join(rng.choice(dirs[-40:] if rng.random() < 0.7 else dirs), "d%d" % i)
+            os.mkdir(path)
+            dirs.append(path)
+            for j in range(rng.randrange(8)):
+                make_file(os.path.join(path, "f%d" % j), j)
+
+        def run(nofile, threads):
+            result = subprocess.run(["prlimit", "--nofile=%d" % nofile] + command(["-f", "-c0", root]),
+                                    env=environment(SPACE_THREADS=str(threads)), stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, timeout=300)
+            return result.returncode, result.stderr, result.stdout.splitlines()[:-1]
+
+        def lowered(threads):
+            tool = subprocess.Popen(command(["-f", "-c0", root]), env=environment(SPACE_THREADS=str(threads)),
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            first = tool.stdout.read1(1)
+            subprocess.run(["prlimit", "--pid", str(tool.pid), "--nofile=8"], check=True)
+            rest, err = tool.communicate(timeout=300)
+            return tool.returncode, err, (first + rest).splitlines()[:-1]
+
+        alone = run(12, 1)
+        self.assertEqual(alone[:2], (0, b""))
+        for _ in range(3):
+            for threads in (16, 256):
+                for nofile in (12, 32):
+                    self.assertEqual(run(nofile, threads), alone, (nofile, threads))
+                self.assertEqual(lowered(threads), alone, threads)
+
+
+if __name__ == "__main__":
+    unittest.main()

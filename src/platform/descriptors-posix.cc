@@ -85,10 +85,13 @@ void Descriptors::Reserve() {
 
 void Descriptors::WaitForSlots(std::unique_lock<std::mutex>& lock) {
   while (used_ + kSlotsPerRead > budget_) {
-    if (Dir* idle = OldestUnpinned())
+    if (Dir* idle = OldestUnpinned()) {
       Close(lock, idle);
-    else
+    } else if (reads_ == paused_ && closing_ == 0) {
+      budget_ = used_ + kSlotsPerRead;  // nothing will come back: see the design note
+    } else {
       released_.wait(lock);
+    }
   }
   used_ += kSlotsPerRead;
   ++reads_;
@@ -115,8 +118,9 @@ bool Descriptors::MakeRoom() {
 
 bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
   std::unique_lock<std::mutex> lock(mu_);
-  // Alone, with no descriptor about to be closed: nothing will come free.
-  if (reads_ <= 1 && closing_ == 0) return false;
+  // Alone, or beside reads that wait for the walk, with no descriptor about
+  // to be closed: nothing will come free.
+  if (reads_ - paused_ <= 1 && closing_ == 0) return false;
   if (pinned) Unpin(lock, child->parent, -1);
   assert(reads_ > 0 && used_ >= *slots);
   // What the process holds is all it may: the reads that run now, less this
@@ -129,6 +133,19 @@ bool Descriptors::StepBack(Dir* child, bool pinned, size_t* slots) {
   WaitForSlots(lock);
   *slots = kSlotsPerRead;
   return true;
+}
+
+void Descriptors::Pause() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++paused_;
+  assert(paused_ <= reads_);
+  released_.notify_all();
+}
+
+void Descriptors::Resume() {
+  std::lock_guard<std::mutex> lock(mu_);
+  assert(paused_ > 0);
+  --paused_;
 }
 
 void Descriptors::Keep(Dir* dir, int fd, size_t subdirs) {

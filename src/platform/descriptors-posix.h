@@ -62,7 +62,12 @@
 // with nothing held, the budget lowered below what is in use, so that fewer
 // reads run at once, down to one, and waits for closes under way; the only
 // read left, with none under way, fails with EMFILE where one thread would
-// have.
+// have. A read paused in its pacer (Pause) waits for the walk, which may be
+// waiting for the very read that waits for slots: so paused reads do not
+// count as reads that will give slots back. Where only paused reads hold
+// the budget, a read that needs slots takes them above it, and one that
+// runs out of descriptors with only paused reads beside it fails as the
+// only read left.
 #pragma once
 
 #include <algorithm>
@@ -111,6 +116,10 @@ class Descriptors {
   int OpenDirectoryAt(int dir_fd, const char* name, int flags);
   // A copy of `fd`, made as OpenDirectoryAt opens.
   int Duplicate(int fd);
+  // A read waits, in its pacer, for the walk to make room for its listing:
+  // it holds its descriptors without using them until Resume.
+  void Pause();
+  void Resume();
   // The process ran out of descriptors opening `child` (`pinned`: with a pin
   // on its parent): unless this read is the only one, it lets go of its pin
   // and slots, lowers the budget to what the other reads hold, and waits to
@@ -139,6 +148,7 @@ class Descriptors {
   size_t budget_;
   size_t used_ = 0;          // slots reserved by reads and held by kept descriptors
   size_t reads_ = 0;         // reads holding slots
+  size_t paused_ = 0;        // of them, waiting in their pacer
   size_t kept_ = 0;          // directories that keep a descriptor
   size_t closing_ = 0;       // kept descriptors being closed
   Dir* oldest_ = nullptr;    // of them, least recently used first

@@ -327,6 +327,10 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
 
 size_t ConcurrentReads() { return descriptors().ConcurrentReads(); }
 
+void PauseRead() { descriptors().Pause(); }
+
+void ResumeRead() { descriptors().Resume(); }
+
 void UnreadDirectory(Dir* dir) {
   descriptors().Forget(dir);
   dir->listing.Release();

@@ -255,6 +255,10 @@ bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter)
 }
 
 // A search holds one handle, of which a process may have millions.
+void PauseRead() {}
+
+void ResumeRead() {}
+
 size_t ConcurrentReads() { return SIZE_MAX; }
 
 void UnreadDirectory(Dir* dir) { dir->listing.Release(); }

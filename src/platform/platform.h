@@ -158,6 +158,10 @@ bool ExaminePath(const char* path, EntryStat* stat);
 // True where EntryStat::allocated is the file system's own count; false
 // where it is the apparent size, to be rounded to the drive's clusters.
 extern const bool kKnowsAllocatedSize;
+// The pacer of a read holds it until the walk makes room, ResumeRead: the
+// platform does not count on the read to give back what it holds meanwhile.
+void PauseRead();
+void ResumeRead();
 // How many directories may be read at once without running out of what
 // the system grants a process (open descriptors); at least 1.
 size_t ConcurrentReads();

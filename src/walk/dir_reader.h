@@ -17,6 +17,9 @@ class DirReader {
   virtual void Unread(platform::Dir* dir) = 0;
   // As platform::ConcurrentReads.
   virtual size_t ConcurrentReads() = 0;
+  // As platform::PauseRead and ResumeRead, around a read's wait for room.
+  virtual void PauseRead() {}
+  virtual void ResumeRead() {}
   // As platform::StartThread: null when no thread is granted.
   virtual platform::Thread* StartThread(void (*run)(void*), void* arg) = 0;
 };
@@ -29,6 +32,8 @@ class SystemReader : public DirReader {
   bool Read(platform::Dir* dir, const platform::ReadPacer& pacer) override;
   void Unread(platform::Dir* dir) override;
   size_t ConcurrentReads() override;
+  void PauseRead() override { platform::PauseRead(); }
+  void ResumeRead() override { platform::ResumeRead(); }
   platform::Thread* StartThread(void (*run)(void*), void* arg) override;
 
  private:

@@ -251,8 +251,13 @@ ReadAhead::ReadEnd ReadAhead::ReadClaimed(DirNode* node, std::unique_lock<std::m
 bool ReadAhead::Pace(DirNode* node, size_t listing_bytes, PaceMode mode) {
   std::unique_lock<std::mutex> lock(mu_);
   Recount(node, listing_bytes);
-  if (mode == PaceMode::kWaitForRoom)
-    room_.wait(lock, [this, node] { return stop_ || starved_ || node == awaited_ || ahead_bytes_ < budget_; });
+  auto may_go_on = [this, node] { return stop_ || starved_ || node == awaited_ || ahead_bytes_ < budget_; };
+  if (mode == PaceMode::kWaitForRoom && !may_go_on()) {
+    // The descriptors it holds are not given back until the walk makes room.
+    reader_.PauseRead();
+    room_.wait(lock, may_go_on);
+    reader_.ResumeRead();
+  }
   if (stop_) return false;
   return node == awaited_ || !starved_;
 }

@@ -59,7 +59,9 @@
 // another thread reads it; that read never waits for the budget once the
 // printer waits for it. A read waiting in Pace is woken when the printer
 // comes to wait for its node (Await) or when Done makes room; readers waiting for work are
-// woken by Publish, by Done making room and by the stop. When the printer
+// woken by Publish, by Done making room and by the stop. A read waiting in
+// Pace keeps its descriptors, and tells the reader (PauseRead), so that no
+// other read waits for it to give them back. When the printer
 // runs out of memory it stops the readers and waits for them to end: each
 // ends its read or gives it back at its next batch. The kept node is read by
 // the printer as soon as it asks.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -102,16 +103,20 @@ void ProgressFile(uint64_t size) {
   Tick(p);
 }
 
-// Allocates nothing: it erases the line before the message that memory ran
-// out too.
+// The line is erased as the console shows text; when memory has run out,
+// before the message that says so, with bytes written as they are.
 void ProgressErase() {
   Progress& p = State();
   if (p.shown == 0) return;
-  static const char blanks[] = "                                                                ";
-  platform::WriteStderrAsIs("\r", 1);
-  for (size_t n = p.shown, chunk; n > 0; n -= chunk)
-    platform::WriteStderrAsIs(blanks, chunk = std::min(n, sizeof blanks - 1));
-  platform::WriteStderrAsIs("\r", 1);
+  try {
+    platform::WriteStderr("\r" + std::string(p.shown, ' ') + "\r");
+  } catch (const std::bad_alloc&) {
+    static const char blanks[] = "                                                                ";
+    platform::WriteStderrAsIs("\r", 1);
+    for (size_t n = p.shown, chunk; n > 0; n -= chunk)
+      platform::WriteStderrAsIs(blanks, chunk = std::min(n, sizeof blanks - 1));
+    platform::WriteStderrAsIs("\r", 1);
+  }
   p.shown = 0;
   platform::EraseOnInterrupt(0);
 }

@@ -26,8 +26,10 @@ bool WriteTreemapPage(const Tree& tree, SortKey key, std::FILE* out) {
   tree.PreOrder(key, [&](NodeIndex index, unsigned depth) {
     for (; open > depth; --open) page.CloseDirectory();
     const Node& node = tree.At(index);
+    // A directory is marked when anything below it went unread, as the view
+    // marks it, so that a tile too small to draw still shows in its frames.
     PageItem item{tree.NameOf(index), node.dsize, node.asize, files_before[node.end] - files_before[index],
-                  (node.flags & Node::kReadError) != 0};
+                  (node.flags & Node::kErrorBelow) != 0};
     if (!(node.flags & Node::kDir)) {
       page.File(item);
       return false;

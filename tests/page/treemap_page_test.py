@@ -10,6 +10,7 @@ from urllib.parse import quote
 import cdp
 
 SPACEMAP = os.environ.get("SPACEMAP_EXE")
+os.environ.pop("SPACEMAP", None)  # defaults of the one running the suite are not the page's
 D3 = Path("/usr/share/nodejs/d3-hierarchy/dist/d3-hierarchy.js")
 ODD = "100% @home #1"  # characters that the fragment must escape
 TILES = """[...document.querySelectorAll('#map .t')].map(e => { const d = drawn[+e.dataset.i],

@@ -4,7 +4,7 @@
 _spacemap() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
-    -o | --output | -f | --file | --exclude-from | --diff)
+    -o | --output | -f | --file | --exclude-from | --diff | --html)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return
@@ -14,7 +14,7 @@ _spacemap() {
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-d --max-depth --top --si -b --bytes -x --one-file-system
       --exclude --exclude-from -l --count-links --apparent-size --cluster-size -o --output -f --file
-      --diff -h --help -V --version' -- "$cur")
+      --diff --html -h --help -V --version' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

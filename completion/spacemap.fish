@@ -15,5 +15,6 @@ complete -c spacemap -l cluster-size -x -d 'count files in clusters of this size
 complete -c spacemap -s o -l output -r -F -d 'write the scan as a JSON export'
 complete -c spacemap -s f -l file -r -F -d 'read a JSON export instead of walking'
 complete -c spacemap -l diff -r -F -d 'compare two scans'
+complete -c spacemap -l html -r -F -d 'write the scan as a treemap page'
 complete -c spacemap -s h -l help -d 'show the options'
 complete -c spacemap -s V -l version -d 'show the version'

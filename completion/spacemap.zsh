@@ -16,6 +16,7 @@ _arguments -s \
   '(-o --output)'{-o,--output}'[write the scan as a JSON export]:file:_files' \
   '(-f --file)'{-f,--file}'[read a JSON export instead of walking]:file:_files' \
   '--diff[compare two scans]:old:_files:new:_files' \
+  '--html[write the scan as a treemap page]:file:_files' \
   '(- *)'{-h,--help}'[show the options]' \
   '(- *)'{-V,--version}'[show the version]' \
   '::path:_files -/'

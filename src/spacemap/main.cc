@@ -13,6 +13,7 @@
 #include "spacemap/diff.h"
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
+#include "spacemap/html_output.h"
 #include "spacemap/options.h"
 #include "spacemap/scan.h"
 #include "spacemap/tree.h"
@@ -102,6 +103,24 @@ int Diff(const Options& o) {
   return AnyFailure() ? 2 : 0;
 }
 
+// The treemap page, written once the tree is whole; its file is opened
+// first, so that a page that cannot be written costs no walk.
+int Page(const Options& o) {
+  File out(o.html, true);
+  if (!out.get()) {
+    ReportFailure("cannot write '" + o.html + "'", errno);
+    return 2;
+  }
+  Tree tree;
+  TreeBuilder builder(&tree, o.count_links);
+  if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
+  if (!WriteTreemapPage(tree, o.view.key, out.get()) || !out.Close()) {
+    ReportFailure("cannot write '" + o.html + "'", errno ? errno : EIO);
+    return 2;
+  }
+  return AnyFailure() ? 2 : 0;
+}
+
 int View(const Options& o) {
   Tree tree;
   TreeBuilder builder(&tree, o.count_links);
@@ -142,6 +161,7 @@ int Run(int argc, char** argv) {
     o.scan.cluster_size = uint64_t(df.df_bsec) * df.df_sclus;
   if (!o.diff.empty()) return Diff(o);
   if (!o.output.empty()) return Export(o);
+  if (!o.html.empty()) return Page(o);
   return View(o);
 }
 

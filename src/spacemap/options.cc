@@ -83,6 +83,10 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
                    ->type_name("OLD NEW")
                    ->excludes(input)
                    ->excludes(output);
+  app.add_option("--html", o->html, "write the treemap page of the scan to FILE ('-': stdout)")
+      ->type_name("FILE")
+      ->excludes(output)
+      ->excludes(diff);
   app.get_option("path")->excludes(input)->excludes(diff);
 
   std::vector<std::string> words = Words(variable);

@@ -15,6 +15,7 @@ struct Options {
   bool count_links = false;
   std::string output;               // -o: an export, "-" standard output
   std::string input;                // -f: an export read instead of a walk
+  std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new
 };
 

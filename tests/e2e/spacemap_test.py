@@ -201,6 +201,10 @@ class SpacemapTest(unittest.TestCase):
         export = run(["-o", "-", self.root], prefix=UNPRIVILEGED)
         self.assertEqual(export.returncode, 2)
         self.assertIn(b'{"name":"b","asize":4096,"dsize":4096,"read_error":true}]', export.stdout)
+        page = run(["--html", "-", self.root], prefix=UNPRIVILEGED)
+        self.assertEqual(page.returncode, 2)
+        for record in (b',17,"a",', b',17,"b",4096,4096,0,4,'):  # marked, and so is what holds it
+            self.assertIn(record, page.stdout)
 
     def test_other_and_kernel_file_systems(self):
         mounts = [("other", ["-t", "tmpfs", "tmpfs"]), ("proc", ["-t", "proc", "proc"])]
@@ -247,6 +251,8 @@ class SpacemapTest(unittest.TestCase):
             (["-f", "a", "b"], {}, 2, b"spacemap: command line: "),
             ([], {"SPACEMAP": "--what"}, 2, b"not expected: --what"),
             (["-f", "missing"], {}, 2, b"spacemap: cannot read 'missing': No such file or directory"),
+            (["--html", "no/page", "."], {}, 2, b"spacemap: cannot write 'no/page': No such file or directory"),
+            (["--html", "-", "-o", "-"], {}, 2, b"spacemap: command line: "),
         ]
         for args, env, status, message in cases:
             with self.subTest(args=args, env=env):

@@ -1,5 +1,5 @@
-"""The treemap page in headless Chromium, on a tree made here, against a
-Python walk of it: tiles inside their frames, without overlap, in proportion
+"""spacemap's treemap page in headless Chromium, on a tree made here, against
+a Python walk of it and spacemap's own view: tiles inside their frames, without overlap, in proportion
 to their sizes; zoom by click and keyboard, the way back, the place kept in
 the fragment; no request beyond the page itself; and the layout against
 d3-hierarchy's squarified treemap, the reference in the field."""
@@ -9,7 +9,8 @@ from urllib.parse import quote
 
 import cdp
 
-TOOL = os.environ.get("TREEMAP_PAGE_TOOL")
+SPACEMAP = os.environ.get("SPACEMAP_EXE")
+os.environ.pop("SPACEMAP", None)  # defaults of the one running the suite are not the page's
 D3 = Path("/usr/share/nodejs/d3-hierarchy/dist/d3-hierarchy.js")
 ODD = "100% @home #1"  # characters that the fragment must escape
 TILES = """[...document.querySelectorAll('#map .t')].map(e => { const d = drawn[+e.dataset.i],
@@ -31,7 +32,8 @@ def make_tree(top):
 
 
 def model(top):
-    """Sizes by path below the root, as du counts them, with the page's names."""
+    """Sizes by path below the root, as du counts them (no file here has two
+    names), with the page's names."""
     def show(raw):
         return re.sub(r"[\x00-\x1f\x7f]", lambda m: "\\x%02x" % ord(m.group()), raw.decode("utf-8", "backslashreplace"))
     sizes = {}
@@ -47,17 +49,17 @@ def model(top):
     return sizes
 
 
-@unittest.skipUnless(TOOL, "TREEMAP_PAGE_TOOL names no driver")
+@unittest.skipUnless(SPACEMAP, "SPACEMAP_EXE names no spacemap")
 class TreemapPageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.temp = tempfile.TemporaryDirectory()
-        top = Path(cls.temp.name) / "tree"
-        make_tree(top)
-        cls.sizes, cls.pages = model(top), {}
-        for by, flags in (("allocated", []), ("apparent", ["--apparent"])):
+        cls.top = Path(cls.temp.name) / "tree"
+        make_tree(cls.top)
+        cls.sizes, cls.pages = model(cls.top), {}
+        for by, flags in (("allocated", []), ("apparent", ["--apparent-size"])):
             page = Path(cls.temp.name) / f"{by}.html"
-            subprocess.run([TOOL, *flags, top, page], check=True)
+            subprocess.run([SPACEMAP, *flags, "--html", page, cls.top], check=True)
             cls.pages[by] = page.as_uri()
         cls.browser = cdp.Browser()
 
@@ -99,6 +101,17 @@ class TreemapPageTest(unittest.TestCase):
             self.assertEqual(self.browser.eval("view.dir.name"), ODD if fragment else self.browser.eval("root.name"))
             list_box = self.browser.eval("(r => [r.width, r.height])(list.getBoundingClientRect())")
             self.assertTrue(list_box[0] > 300 and list_box[1] > 50, (by, width, fragment, list_box))
+
+    def test_import_gives_the_same_page_whose_totals_match_the_view(self):
+        scan = Path(self.temp.name) / "scan.json"
+        subprocess.run([SPACEMAP, "-o", scan, self.top], check=True)
+        imported = subprocess.run([SPACEMAP, "-f", scan, "--html", "-"], check=True, capture_output=True).stdout
+        self.assertEqual(imported, (Path(self.temp.name) / "allocated.html").read_bytes())
+        files = sum(len(names) for _, _, names in os.walk(self.top))
+        for by, flags in (("allocated", []), ("apparent", ["--apparent-size"])):
+            view = subprocess.run([SPACEMAP, "-b", "-d", "0", *flags, self.top], check=True, capture_output=True)
+            self.browser.load(self.pages[by], 1000, 700)
+            self.assertEqual(self.browser.eval("[root.size, root.files]"), [int(view.stdout.split()[0]), files], by)
 
     def test_click_and_keys_zoom_the_fragment_keeps_the_place_and_nothing_is_fetched(self):
         b, url = self.browser, self.pages["allocated"]

@@ -162,7 +162,7 @@ class DescriptorTest(unittest.TestCase):
         self.assertEqual(alone[:2], (0, b""))
         for _ in range(3):
             for threads in (16, 256):
-                for nofile in (12, 32):
+                for nofile in (5, 12, 32):
                     self.assertEqual(run(nofile, threads), alone, (nofile, threads))
                 self.assertEqual(lowered(threads), alone, threads)
 

@@ -172,24 +172,6 @@ def hwm_kib(pid):
 
 @unittest.skipIf(ON_WINE or SANITIZED, "limits and /proc are POSIX matters; sanitizers need memory of their own")
 class BoundsTest(unittest.TestCase):
-    def test_limits_decide_nothing_the_threads_would_not(self):
-        """Address space for one thread, too few descriptors to read two
-        directories at once: 64 threads print what one prints."""
-        def fan(root):
-            for d in range(100):
-                for s in range(3):
-                    for i in range(10):
-                        make_file(os.path.join(root, "d%02d" % d, "s%d" % s, "f%d" % i), 100 * i)
-
-        root = temporary_tree(self, fan)
-        for limit in ("--as=100000000", "--as=300000000", "--nofile=5"):
-            runs = []
-            for threads in (1, 64):
-                tool = space(["-c0", root], threads, prefix=("prlimit", limit))
-                out, err = tool.communicate(timeout=120)
-                runs.append((tool.returncode, err, out.splitlines()[:-1]))
-            self.assertEqual(runs[1], runs[0], limit)
-
     def test_the_least_address_space_one_thread_needs_serves_any_number(self):
         """Wide directories side by side: at the smallest address space in
         which one thread finishes (found by bisection), and a little above

@@ -43,8 +43,8 @@ class Scanner {
         read_ahead_(start_path_.c_str(), &filter_) {}
 
   void Run() {
-    ProgressDirectory();
     ProgressAt(root_name_);
+    ProgressDirectory();
     DirNode* root = read_ahead_.Root();
     read_ahead_.Await(root);
     const platform::Listing& listing = root->dir.listing;
@@ -133,8 +133,8 @@ class Scanner {
   void VisitDirectory(const char* name, DirNode* child) {
     path_ += name;
     path_ += platform::kSeparator;
-    ProgressDirectory();
     ProgressAt(std::string_view(path_.data(), path_.size() - 1));
+    ProgressDirectory();
     read_ahead_.Await(child);
     const platform::Listing& listing = child->dir.listing;
     platform::EntryStat stat;

@@ -72,8 +72,8 @@ class Walk {
 
   void Enter(DirNode* node) {
     levels_.push_back(Level{node, path_.size(), 0, 0, files_t()});
-    ProgressDirectory();
     ShowWhere();
+    ProgressDirectory();
     read_ahead_.Await(node);
   }
 

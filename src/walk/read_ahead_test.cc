@@ -249,12 +249,4 @@ TEST(ReadAheadTest, FinishesWhereOneThreadWould) {
   }
 }
 
-TEST(ReadAheadTest, MemoryThatNeverComesEndsTheWalk) {
-  FakeReader fake;
-      MakeWideTree(&fake);
-  fake.fail_alloc = [](const std::string& path, bool) { return path == "r/w3"; };
-  ReadAhead read_ahead("r", fake, Fixed(4), 8 << 10);
-  EXPECT_THROW(PrintOrder(&read_ahead, &fake), std::bad_alloc);
-}
-
 }  // namespace

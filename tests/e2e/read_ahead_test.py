@@ -163,13 +163,6 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
                 self.assertRegex(line, r"\A%s\Z" % message.replace("{}", re.escape(root)))
 
 
-def hwm_kib(pid):
-    """The peak resident size of a running process, from /proc; 0 once it has ended."""
-    with open("/proc/%d/status" % pid) as status:
-        found = re.search(r"VmHWM:\s+(\d+)", status.read())
-    return int(found.group(1)) if found else 0
-
-
 @unittest.skipIf(ON_WINE or SANITIZED, "limits and /proc are POSIX matters; sanitizers need memory of their own")
 class BoundsTest(unittest.TestCase):
     def test_the_least_address_space_one_thread_needs_serves_any_number(self):
@@ -198,36 +191,6 @@ class BoundsTest(unittest.TestCase):
             for threads in (2, 64):
                 self.assertEqual(run(limit, threads), alone, (limit, threads))
 
-    def test_peak_memory_does_not_grow_with_the_threads(self):
-        """Wide directories side by side and one level down: however many
-        threads read them, memory stays within the read-ahead budget and two
-        of the widest listings above what an empty tree takes."""
-        def wide(root):
-            for d in range(16):
-                where = os.path.join(root, "w%02d" % d) if d < 8 else os.path.join(root, "n", "d%02d" % d, "b")
-                os.makedirs(where)
-                for i in range(4000):
-                    os.close(os.open(os.path.join(where, "n%0200d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
-
-        def peak(root, threads):
-            # Sampled while the rows arrive: the high-water mark only grows.
-            tool = space(["-c0", "-f", root], threads, stderr=None)
-            self.addCleanup(tool.kill)
-            hwm = 0
-            while True:
-                hwm = max(hwm, hwm_kib(tool.pid))
-                if not tool.stdout.read1(65536):
-                    break
-            self.assertEqual(tool.wait(), 0)
-            return hwm
-
-        baseline = peak(temporary_tree(self), 1)
-        root = temporary_tree(self, wide)
-        widest_kib = 2 * 4000 * (24 + 202) // 1024  # its entries and names, with room to grow
-        for threads in (1, 64):
-            self.assertLessEqual(peak(root, threads), baseline + 8 * 1024 + 2 * widest_kib, threads)
-
-    @slow
     def test_early_stop_deep_in_a_chain(self):
         """Rows that cannot be written end the run with its message, however
         deep the tree the walk leaves behind."""

@@ -41,18 +41,19 @@ if(WIN32)
   # A zip is unpacked anywhere: everything sits side by side at its top. The
   # manual pages as plain text with Windows line ends, which any editor there
   # shows, made when building so that they follow doc/.
-  install(TARGETS space spacemap RUNTIME DESTINATION .)
+  install(TARGETS ${SPACE_PROGRAMS} RUNTIME DESTINATION .)
   find_program(SPACE_GROFF groff REQUIRED)
-  foreach(program space spacemap)
+  foreach(program ${SPACE_PROGRAMS})
     add_custom_command(OUTPUT ${program}.txt
       COMMAND sh -c "'${SPACE_GROFF}' -man -Tascii -P-cbou -rLL=78n -rHY=0 '${PROJECT_SOURCE_DIR}/doc/${program}.1' | sed 's/$/\\r/' >${program}.txt"
       DEPENDS ${PROJECT_SOURCE_DIR}/doc/${program}.1 VERBATIM)
   endforeach()
-  add_custom_target(manual ALL DEPENDS space.txt spacemap.txt)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/space.txt
-          ${PROJECT_BINARY_DIR}/spacemap.txt DESTINATION .)
+  list(TRANSFORM SPACE_PROGRAMS APPEND .txt OUTPUT_VARIABLE manuals)
+  add_custom_target(manual ALL DEPENDS ${manuals})
+  list(TRANSFORM manuals PREPEND ${PROJECT_BINARY_DIR}/)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${manuals} DESTINATION .)
 else()
-  install(TARGETS space spacemap RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${SPACE_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Debian wants the manual page and the changelog gzipped, at the highest
   # compression; -n leaves out the name and time, so that two builds of one
   # commit give one package. Made when configuring, so that installing needs
@@ -70,9 +71,8 @@ else()
       message(FATAL_ERROR "gzip ${file}: ${failed}")
     endif()
   endforeach()
-  install(FILES ${PROJECT_BINARY_DIR}/space.1.gz ${PROJECT_BINARY_DIR}/spacemap.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  foreach(program space spacemap)
+  foreach(program ${SPACE_PROGRAMS})
+    install(FILES ${PROJECT_BINARY_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     # Where bash-completion loads a command's completion on first use, below
     # /usr/local as below /usr.
     install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash

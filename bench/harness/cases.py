@@ -123,7 +123,7 @@ def cases(o):
                 }, o.case_runs, calls="openat", may_fail=("du -s",), table="comb")
     if o.chain:
         # -t keeps out the rows, whose paths alone would be gigabytes.
-        tree = Tree("chain", CHAIN_TREE, "chain", {"depth": o.chain_depth})
+        tree = Tree("chain", CHAIN_TREE, "chain", {"depth": o.chain_depth, "names": 250})
         yield Case("chain", "chain", tree, {
             "stderr a terminal": 'script -qfec "$space -c0 -t $tree >/dev/null" /dev/null',
             "stderr to /dev/null": 'script -qfec "$space -c0 -t $tree >/dev/null 2>/dev/null" /dev/null',

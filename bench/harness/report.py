@@ -7,6 +7,7 @@ import subprocess
 from .cases import PEERS, SF, WIDE_TREE, COMB_TREE, CHAIN_TREE, comb_ratio
 from .goals import print_goals
 from .results import Missing
+from .setup import REPO, have
 
 
 def label(name):
@@ -28,24 +29,25 @@ def cell(fmt, f, *keys):
     """fmt filled with f(*keys), or '-' where that was not measured."""
     try:
         v = f(*keys)
-    except (Missing, ZeroDivisionError):
+    except (Missing, KeyError, ZeroDivisionError):
         return "-"
     return fmt.format(*v) if isinstance(v, tuple) else fmt.format(v)
 
 
 def first_line(*argv):
-    p = subprocess.run(argv, capture_output=True, text=True)
-    return (p.stdout.splitlines() or ["?"])[0]
+    try:
+        return subprocess.run(argv, capture_output=True, text=True).stdout.splitlines()[0]
+    except (OSError, IndexError):
+        return "?"
 
 
 def fs_type(path):
-    return first_line("sh", "-c", f"df --output=fstype '{path}' | tail -n 1").strip()
+    return subprocess.run(["df", "--output=fstype", path], capture_output=True, text=True).stdout.split()[-1]
 
 
 def describe(cases, o, fuse, load_start):
     print("\ntrees:")
-    for tree in dict.fromkeys(c.tree.path for c in cases if c.tree.make == "gentree"):
-        key = next(c.tree.key for c in cases if c.tree.path == tree)
+    for key, tree in {c.tree.key: c.tree.path for c in cases if c.tree.make == "gentree"}.items():
         if key == "fuse" and fuse.skipped:
             print(f"  FUSE:            skipped: {fuse.skipped}")
             continue
@@ -63,13 +65,14 @@ def describe(cases, o, fuse, load_start):
     print(f"machine: {os.cpu_count()} cores, {platform.system()} {platform.release()}")
     print(f"load:    at start: {load_start}")
     print(f"         at end:   {load()}")
-    built = f" (built from {first_line('git', '-C', os.path.dirname(o.space), 'describe', '--always', '--dirty')})"
+    built = f" (built from {first_line('git', '-C', REPO, 'describe', '--always', '--dirty')})"
     print(f"space:   {o.space}{built * o.build}, default reading threads (SPACE_THREADS unset)")
     if o.spacemap:
         print(f"spacemap: {o.spacemap_bin}, its own defaults (SPACEMAP unset)")
         print(f"tmux:    {first_line('tmux', '-V')}")
-        print(f"chromium: {first_line('chromium', '--version')}")
-    for tool in "du", "gdu", "ncdu":
+        if have("chromium"):
+            print(f"chromium: {first_line('chromium', '--version')}")
+    for tool in filter(have, ("du", "gdu", "ncdu")):
         print(f"{tool + ':':<8} {' '.join(first_line(tool, '--version').split())}")
     print(f"hyperfine {first_line('hyperfine', '--version').split()[-1]}; warm: {o.runs} runs after 2 warm-ups; "
           f"cold: {o.runs} runs; big: {o.big_runs} runs; FUSE: {o.fuse_runs} runs; wide, combs and chain: "

@@ -12,7 +12,7 @@ class Results:
         self.times = {}     # (case, command): (median, least, largest) seconds
         self.memory = {}    # (tree, command): peak resident KiB
         self.calls = {}     # (case, command): {syscall: count}, or None where it failed
-        self.exports = {}   # tree: (entries, bytes) of spacemap's export
+        self.exports = {}   # tree: (entries, bytes, path) of spacemap's export
         self.pages = {}     # tree: (bytes, median, least, largest) or why not
         self.warnings = []
 

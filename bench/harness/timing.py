@@ -100,13 +100,15 @@ def hyperfine(r, case, commands, runs, args, work):
 def peak_memory(r, tree, commands, work):
     """One run of each command under GNU time; False when one fails."""
     note(f"peak memory on the {tree} tree")
+    ok = True
     for name, command in commands.items():
         p = shell(wrap(command, TIME, "-o", f"{work}/time.out"), stderr=subprocess.PIPE)
         if p.returncode:
             r.warn(f"'{command}' fails: {p.stderr[-300:].decode(errors='replace')}".replace("\n", " "))
-            return False
-        r.memory[tree, name] = int(open(f"{work}/time.out").read().split()[-1])
-    return True
+            ok = False
+        else:
+            r.memory[tree, name] = int(open(f"{work}/time.out").read().split()[-1])
+    return ok
 
 
 def count_calls(c, r, name, command, work):

@@ -201,8 +201,6 @@ def main(argv):
             timing.run_case(c, o, r, work, fuse)
         fuse.unmount()
         report.print_all(todo, r, o, fuse, load_start, GOALS)
-    except KeyboardInterrupt:
-        return 130
     except subprocess.CalledProcessError as e:
         setup.die(f"'{e.cmd if isinstance(e.cmd, str) else ' '.join(e.cmd)}' failed (status {e.returncode})")
     finally:

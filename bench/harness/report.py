@@ -151,32 +151,36 @@ def comb(cases, r):
     print(f"{'levels':<6}  {'nofile':<7}  {'du -s':>8}  {'space threads=1':>16}  {'space':>16}  {'du -s':>8}  "
           f"{'1 thread':>8}  {'space':>8}")
     for c in cs:
-        levels, n = map(int, c.title.split())
-        timed = lambda name: "fails" if r.failed(c.key, name) else cell(
-            "{:.3f} ({:.2f}x{})", lambda: (r.t(c.key, name), *comb_ratio(r, levels, n, name)))
-        opens = lambda name: "fails" if r.failed(c.key, name) else f"{r.count(c.key, name, 'openat') / (2 * levels + 1):.2f}"
-        du = "fails" if r.failed(c.key, "du -s") else cell("{:.3f}", r.t, c.key, "du -s")
+        levels, n = map(int, c.title.split())  # its title is "LEVELS NOFILE"
+        failed = lambda f: lambda name: "fails" if r.failed(c.key, name) else f(name)
+        timed = failed(lambda name: cell("{:.3f} ({:.2f}x{})", lambda: (r.t(c.key, name),
+                                                                      *comb_ratio(r, levels, n, name))))
+        opens = failed(lambda name: f"{r.count(c.key, name, 'openat') / (2 * levels + 1):.2f}")
+        du = failed(lambda name: cell("{:.3f}", r.t, c.key, name))("du -s")
         print(f"{levels:<6}  {n:<7}  {du:>8}  {timed('space threads=1'):>16}  {timed('space'):>16}  "
               f"{opens('du -s'):>8}  {opens('space threads=1'):>8}  {opens('space'):>8}")
+
+
+def against(c, r, base, width, idle=False):
+    """Each command of c: median [min..max], and its ratio to base's."""
+    for n in c.commands:
+        print(f"  {n:<{width}}  {'busy ' * idle}" + cell("{:.3f} ({:.2f}x) [{:.3f}..{:.3f}]", lambda: (
+            r.t(c.key, n), r.t(c.key, n) / r.t(c.key, base), *r.times[c.key, n][1:]))
+            + ("   idle " + cell("{:.3f}", r.t, "warm", n)) * idle)
 
 
 def chain(cases, r):
     for c in ran(cases, r, "chain"):
         print(f"\n'space -c0 -t' down a chain of {r.o.chain_depth} directories with 250-byte names:")
         print("median seconds [min..max], and (in brackets) the ratio to standard error redirected:")
-        for n in c.commands:
-            print(f"  {n:<20}  " + cell("{:.3f} ({:.2f}x) [{:.3f}..{:.3f}]", lambda: (
-                r.t(c.key, n), r.t(c.key, n) / r.t(c.key, "stderr to /dev/null"), *r.times[c.key, n][1:])))
+        against(c, r, "stderr to /dev/null", 20)
 
 
 def busy(cases, r):
     for c in ran(cases, r, "busy"):
         print("\n'space -c0 -f' on the warm main tree with two busy loops running: median seconds")
         print("[min..max], (in brackets) the ratio to SPACE_THREADS=2's; idle, from the tables above:")
-        for n in c.commands:
-            print(f"  {n:<24}  busy " + cell("{:.3f} ({:.2f}x) [{:.3f}..{:.3f}]", lambda: (
-                r.t(c.key, n), r.t(c.key, n) / r.t(c.key, SF + " threads=2"), *r.times[c.key, n][1:]))
-                + "   idle " + cell("{:.3f}", r.t, "warm", n))
+        against(c, r, SF + " threads=2", 24, idle=True)
 
 
 def spacemap(cases, r):

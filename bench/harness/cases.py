@@ -5,8 +5,9 @@ A command is a shell template: $space, $spacemap, $floor and $tree stand for
 the quoted paths. A case runs its commands on its tree: with runs, timed by
 hyperfine; with memory, their peak resident size taken by GNU time; with
 calls, those system calls counted by strace first (a command that fails
-there is reported, not timed). Adding a case is adding a Case here, and its
-goals below; a new table is a function in report.py named in `table`.
+there is reported, not timed). Adding a case is adding a Case to cases(),
+and its goals to GOALS; it is listed under the tables, each command with
+its ratio to the first's, unless it names a table of report.py.
 """
 from dataclasses import dataclass, field
 
@@ -44,7 +45,9 @@ class Case:
     calls: str = ""     # system calls counted, comma-separated
     may_fail: tuple = ()  # commands whose failure there is no warning
     busy: bool = False  # two busy loops running meanwhile
-    table: str = ""     # where report.py shows it
+    table: str = "list"  # where report.py shows it; "list": each command against base
+    base: str = ""      # the command the others are compared to in a list; the first by default
+    about: str = ""     # the words above its list
     kind: str = "hyperfine"   # or "import", "page": spacemap's export read back, its page loaded
 
 
@@ -81,7 +84,8 @@ def cases(o):
     yield Case("warm", f"warm {o.files}", main, peers, o.runs, warmup=2, check="rows", memory="after", table="peers")
     sweep = lambda *a, **k: [Case(*a, **k, table="sweep")] if o.threads else []  # --threads none: no sweep
     yield from sweep("warm", f"warm {o.files}", main, threads(o.threads), o.runs, warmup=2)
-    yield Case("small", "small", small, own_and(1), o.runs, warmup=2)
+    yield Case("small", "small", small, own_and(1), o.runs, warmup=2, base=SF + " threads=1",
+               about="'space -c0 -f' on the 2000-file tree, its own pool against one thread")
     if o.busy:
         yield Case("busy", "busy", main, own_and(2), o.runs, warmup=2, busy=True, table="busy")
     if o.cold:
@@ -127,12 +131,13 @@ def cases(o):
         yield Case("chain", "chain", tree, {
             "stderr a terminal": 'script -qfec "$space -c0 -t $tree >/dev/null" /dev/null',
             "stderr to /dev/null": 'script -qfec "$space -c0 -t $tree >/dev/null 2>/dev/null" /dev/null',
-        }, o.case_runs, check="clean", table="chain")
+        }, o.case_runs, check="clean", base="stderr to /dev/null",
+            about=f"'space -c0 -t' down a chain of {o.chain_depth} directories with 250-byte names")
     if o.spacemap:
         for tree, runs in [(main, o.runs)] + [(big, o.big_runs)] * o.big:
             yield Case(f"import-{tree.key}", tree.key, tree, {"spacemap -f": "$spacemap -f $export"}, runs,
-                       warmup=1, kind="import")
-            yield Case(f"page-{tree.key}", tree.key, tree, {}, runs, kind="page")
+                       warmup=1, kind="import", table="spacemap")
+            yield Case(f"page-{tree.key}", tree.key, tree, {}, runs, kind="page", table="spacemap")
 
 
 def wide_calls_off(r, n, th):

@@ -3,6 +3,7 @@ name it in their `table` and the results filed under their keys."""
 import os
 import platform
 import subprocess
+import textwrap
 
 from .cases import PEERS, SF, WIDE_TREE, COMB_TREE, CHAIN_TREE, comb_ratio
 from .goals import print_goals
@@ -169,11 +170,12 @@ def against(c, r, base, width, idle=False):
             + ("   idle " + cell("{:.3f}", r.t, "warm", n)) * idle)
 
 
-def chain(cases, r):
-    for c in ran(cases, r, "chain"):
-        print(f"\n'space -c0 -t' down a chain of {r.o.chain_depth} directories with 250-byte names:")
-        print("median seconds [min..max], and (in brackets) the ratio to standard error redirected:")
-        against(c, r, "stderr to /dev/null", 20)
+def listing(cases, r):
+    for c in ran(cases, r, "list"):
+        base = c.base or next(iter(c.commands))
+        print("\n" + textwrap.fill(f"{c.about or c.title}: median seconds [min..max], and (in brackets) the ratio "
+                                  f"to {base}'s:", 84))
+        against(c, r, base, max(map(len, c.commands)) + 1)
 
 
 def busy(cases, r):
@@ -226,7 +228,7 @@ def spacemap(cases, r):
         print(f"  {titles[tree]:<14}  {shown}")
 
 
-TABLES = [peers, sweep, wide, wide_calls, comb, chain, busy, spacemap]
+TABLES = [peers, sweep, wide, wide_calls, comb, listing, busy, spacemap]
 
 
 def print_all(cases, r, o, fuse, load_start, goals):

@@ -148,15 +148,22 @@ def numbers(s):
         raise argparse.ArgumentTypeError(f"needs a comma-separated list of positive numbers, got '{s}'")
 
 
+def microseconds(s):
+    if not s.isdigit():
+        raise argparse.ArgumentTypeError(f"needs a number of microseconds, got '{s}'")
+    return int(s)
+
+
+TYPES = dict(tree=str, big_tree=str, fuse_tree=str, threads=lambda s: None if s == "none" else numbers(s),
+             fuse_delay_us=microseconds)
+
+
 def parse(argv, environ=os.environ):
     p = Parser(prog="bench/run", add_help=False, allow_abbrev=False)
     for name in CASES + ["all", "no-build", "goals-markdown", "help"]:
         p.add_argument("--" + name, *["-h"] * (name == "help"), action="store_true")
     for name, default in DEFAULTS.items():
-        kind = (str if name.endswith("tree") else numbers if isinstance(default, str) else
-                (lambda s: int(s) if s.isdigit() else positive(s)) if name == "fuse_delay_us" else positive)
-        if name == "threads":
-            kind = lambda s: None if s == "none" else numbers(s)
+        kind = TYPES.get(name, numbers if isinstance(default, str) else positive)
         p.add_argument("--" + name.replace("_", "-"), type=kind, default=kind(str(default)))
     o = p.parse_args(argv)
     for name in CASES if o.all else []:

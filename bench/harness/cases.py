@@ -140,11 +140,17 @@ def cases(o):
             yield Case(f"page-{tree.key}", tree.key, tree, {}, runs, kind="page", table="spacemap")
 
 
-def wide_calls_off(r, n, th):
+def wide_time(th):
+    return lambda r, n: r.t(f"wide-{n}", th) / r.t(f"wide-{n}", "1")
+
+
+def wide_calls(th):
     """The larger deviation of getdents64 and newfstatat calls from one thread's."""
-    offs = [r.count(f"wide-{n}", th, c) / r.count(f"wide-{n}", "1", c) - 1 for c in ("getdents64", "newfstatat")]
-    off = max(offs, key=abs)
-    return abs(off), f"{100 * off:+.1f}%"
+    def off(r, n):
+        offs = [r.count(f"wide-{n}", th, c) / r.count(f"wide-{n}", "1", c) - 1 for c in ("getdents64", "newfstatat")]
+        worst = max(offs, key=abs)
+        return abs(worst), f"{100 * worst:+.1f}%"
+    return off
 
 
 def wide_memory_over(r, shape):
@@ -174,60 +180,65 @@ def comb_worst(r, levels):
     for n in r.o.comb_limits:
         for name, who in ("space threads=1", ", 1 thread"), ("space", ""):
             v = comb_ratio(r, levels, n, name)
-            worst = max(worst, (1e9, f"fails nofile {n}{who}") if v is None else (v[0], f"{v[0]:.2f}x{v[1]} nofile {n}{who}"))
+            worst = max(worst, (1e9, f"fails nofile {n}{who}") if v is None else
+                        (v[0], f"{v[0]:.2f}x{v[1]} nofile {n}{who}"))
     return worst
 
 
-def best_fixed_pool(r, case):
-    return r.t(case, SF) / min(r.t(case, f"{SF} threads={n}") for n in (8, 16, 32))
+def best_fixed_pool(case):
+    return lambda r: r.t(case, SF) / min(r.t(case, f"{SF} threads={n}") for n in (8, 16, 32))
 
 
+T2, FASTER, MIB = SF + " threads=2", "{:.2f}x faster", "{:+.1f} MiB"
+WIDE_DIRS, COMBS = (lambda o: o.wide_dirs), (lambda o: o.comb_depths)
 GOALS = [
     Goal("", "warm main tree: `space -c0 -f` <= 0.60x floor", ratio("warm", SF, "floor"), at_most=0.60),
-    Goal("", "warm main tree: `space -c0 -f` >= 2.2x faster than `du -ab`", faster("warm", SF, "du -ab"),
-         "{:.2f}x faster", at_least=2.2),
-    Goal("", "warm main tree: `SPACE_THREADS=2` <= 0.75x floor",
-         lambda r: r.t("warm", SF + " threads=2") / r.t("warm", "floor"), at_most=0.75),
+    Goal("", "warm main tree: `space -c0 -f` >= 2.2x faster than `du -ab`", faster("warm", SF, "du -ab"), FASTER,
+         at_least=2.2),
+    Goal("", "warm main tree: `SPACE_THREADS=2` <= 0.75x floor", ratio("warm", T2, "floor"), at_most=0.75),
     Goal("", "small tree: own pool no slower than one thread", ratio("small", SF, SF + " threads=1"),
          "{:.2f}x one thread", at_most=1),
     Goal("--cold", "cold main tree: `space -c0 -f` <= 0.40x floor", ratio("cold", SF, "floor"), at_most=0.40),
-    Goal("--cold", "cold main tree: own pool <= 1.10x best of 8, 16, 32 threads",
-         lambda r: best_fixed_pool(r, "cold"), at_most=1.10),
+    Goal("--cold", "cold main tree: own pool <= 1.10x best of 8, 16, 32 threads", best_fixed_pool("cold"),
+         at_most=1.10),
     Goal("--big", "warm big tree: `space -c0 -f` <= 0.65x floor", ratio("big-warm", SF, "floor"), at_most=0.65),
-    Goal("--big", "big tree: `space -c0 -f` peak RSS <= `du -ab` + 8 MiB", mib_over("big", SF, "du -ab"),
-         "{:+.1f} MiB", at_most=8),
-    Goal("--big", "big tree: `space` peak RSS <= `du -sb` + 8 MiB", mib_over("big", "space", "du -sb"),
-         "{:+.1f} MiB", at_most=8),
+    Goal("--big", "big tree: `space -c0 -f` peak RSS <= `du -ab` + 8 MiB", mib_over("big", SF, "du -ab"), MIB,
+         at_most=8),
+    Goal("--big", "big tree: `space` peak RSS <= `du -sb` + 8 MiB", mib_over("big", "space", "du -sb"), MIB,
+         at_most=8),
     Goal("--big --cold", "cold big tree: `space -c0 -f` <= 0.45x floor", ratio("big-cold", SF, "floor"),
          at_most=0.45),
-    Goal("--big --cold", "cold big tree: own pool <= 1.10x best of 8, 16, 32 threads",
-         lambda r: best_fixed_pool(r, "big-cold"), at_most=1.10),
+    Goal("--big --cold", "cold big tree: own pool <= 1.10x best of 8, 16, 32 threads", best_fixed_pool("big-cold"),
+         at_most=1.10),
     Goal("--fuse", "FUSE: `space -c0 -f` >= 25x faster than `du -ab`", faster("fuse", SF, "du -ab"),
          "{:.1f}x faster", at_least=25),
-    Goal("--fuse", "FUSE: `space -c0 -f` faster than gdu", faster("fuse", SF, "gdu"), "{:.2f}x faster", above=1),
-    Goal("--wide", "wide {}: peak RSS <= `du -ab` + 8 MiB + 2 listings", wide_memory_over, "{:+.1f} MiB",
-         at_most=0, each=lambda o: ["siblings", "nested"]),
-    *[Goal("--wide", f"wide {{}} dirs, {who}: time <= 1.0x one thread",
-           lambda r, n, th=th: r.t(f"wide-{n}", th) / r.t(f"wide-{n}", "1"), at_most=1.0, each=lambda o: o.wide_dirs)
-      for th, who in (("2", "2 threads"), ("default", "own pool"))],
-    *[Goal("--wide", f"wide {{}} dirs, {who}: calls within 2% of one thread",
-           lambda r, n, th=th: wide_calls_off(r, n, th), at_most=0.02, each=lambda o: o.wide_dirs)
-      for th, who in (("2", "2 threads"), ("default", "own pool"))],
-    Goal("--comb", "comb {} levels, any nofile and threads: <= 3x `du -s`", comb_worst, at_most=3,
-         each=lambda o: o.comb_depths),
+    Goal("--fuse", "FUSE: `space -c0 -f` faster than gdu", faster("fuse", SF, "gdu"), FASTER, above=1),
+    Goal("--wide", "wide {}: peak RSS <= `du -ab` + 8 MiB + 2 listings", wide_memory_over, MIB, at_most=0,
+         each=lambda o: ["siblings", "nested"]),
+    Goal("--wide", "wide {} dirs, 2 threads: time <= 1.0x one thread", wide_time("2"), at_most=1, each=WIDE_DIRS),
+    Goal("--wide", "wide {} dirs, own pool: time <= 1.0x one thread", wide_time("default"), at_most=1,
+         each=WIDE_DIRS),
+    Goal("--wide", "wide {} dirs, 2 threads: calls within 2% of one thread", wide_calls("2"), at_most=0.02,
+         each=WIDE_DIRS),
+    Goal("--wide", "wide {} dirs, own pool: calls within 2% of one thread", wide_calls("default"), at_most=0.02,
+         each=WIDE_DIRS),
+    Goal("--comb", "comb {} levels, any nofile and threads: <= 3x `du -s`", comb_worst, at_most=3, each=COMBS),
     Goal("--chain", "chain: stderr a terminal <= 1.1x stderr redirected",
          ratio("chain", "stderr a terminal", "stderr to /dev/null"), at_most=1.1),
-    Goal("--busy", "two busy loops: own pool <= 1.05x `SPACE_THREADS=2`", ratio("busy", SF, SF + " threads=2"),
-         at_most=1.05),
+    Goal("--busy", "two busy loops: own pool <= 1.05x `SPACE_THREADS=2`", ratio("busy", SF, T2), at_most=1.05),
     # spacemap
-    *[Goal(option, f"{title}: `spacemap -o` <= 1.15x `space -c0 -f`", ratio(case, "spacemap -o", SF), at_most=1.15)
-      for option, case, title in (("--spacemap", "warm", "warm main tree"), ("--spacemap --big", "big-warm",
-                                                                              "warm big tree"))],
-    *[Goal(option, f"{title}: `spacemap -o` >= 2x faster than {peer}", faster(case, "spacemap -o", peer),
-           "{:.2f}x faster", at_least=2)
-      for option, case, title in (("--spacemap", "warm", "warm main tree"), ("--spacemap --big", "big-warm",
-                                                                              "warm big tree"))
-      for peer in ("ncdu", "gdu")],
+    Goal("--spacemap", "warm main tree: `spacemap -o` <= 1.15x `space -c0 -f`", ratio("warm", "spacemap -o", SF),
+         at_most=1.15),
+    Goal("--spacemap --big", "warm big tree: `spacemap -o` <= 1.15x `space -c0 -f`",
+         ratio("big-warm", "spacemap -o", SF), at_most=1.15),
+    Goal("--spacemap", "warm main tree: `spacemap -o` >= 2x faster than ncdu", faster("warm", "spacemap -o", "ncdu"),
+         FASTER, at_least=2),
+    Goal("--spacemap", "warm main tree: `spacemap -o` >= 2x faster than gdu", faster("warm", "spacemap -o", "gdu"),
+         FASTER, at_least=2),
+    Goal("--spacemap --big", "warm big tree: `spacemap -o` >= 2x faster than ncdu",
+         faster("big-warm", "spacemap -o", "ncdu"), FASTER, at_least=2),
+    Goal("--spacemap --big", "warm big tree: `spacemap -o` >= 2x faster than gdu",
+         faster("big-warm", "spacemap -o", "gdu"), FASTER, at_least=2),
     Goal("--spacemap --fuse", "FUSE: `spacemap -o` >= 25x faster than ncdu", faster("fuse", "spacemap -o", "ncdu"),
          "{:.1f}x faster", at_least=25),
     Goal("--spacemap --big", "warm big tree: spacemap (sorted view) <= 1.3x `space -c0 -f`",
@@ -235,7 +246,7 @@ GOALS = [
     Goal("--spacemap --big", "big tree: spacemap peak RSS <= half of `ncdu -f` browsing",
          lambda r: r.kib("big", "spacemap") / r.kib("big", "ncdu -f"), at_most=0.5),
     Goal("--spacemap --big", "big tree: `spacemap -o` peak RSS <= `space -c0 -f` + 4 MiB",
-         mib_over("big", "spacemap -o", SF), "{:+.1f} MiB", at_most=4),
+         mib_over("big", "spacemap -o", SF), MIB, at_most=4),
     Goal("--spacemap --big", "big tree: `spacemap -f EXPORT` <= 1.0 s", lambda r: r.t("import-big", "spacemap -f"),
          "{:.3f} s", at_most=1),
     Goal("--spacemap --big", "big tree: `spacemap -f` faster than `ncdu -f` to first screen",

@@ -134,8 +134,9 @@ def wide_calls(cases, r):
     print(f"{'directories':<11}  {'threads':<8}  {'seconds':>17}  {'getdents64':>19}  {'newfstatat':>19}")
     for c in cs:
         for th in c.commands:
-            calls = [cell("{:d} ({:5.3f}x)", lambda s: (r.count(c.key, th, s), r.count(c.key, th, s) /
-                                                         r.count(c.key, "1", s)), s) for s in ("getdents64", "newfstatat")]
+            calls = [cell("{:d} ({:5.3f}x)", lambda s: (r.count(c.key, th, s), r.count(c.key, th, s)
+                                                         / r.count(c.key, "1", s)), s)
+                     for s in ("getdents64", "newfstatat")]
             seconds = cell("{:.3f} ({:5.3f}x)", lambda: (r.t(c.key, th), r.t(c.key, th) / r.t(c.key, "1")))
             print(f"{c.title:<11}  {th:<8}  {seconds:>17}  {calls[0]:>19}  {calls[1]:>19}")
 

@@ -37,6 +37,8 @@ def shell(command, **kw):
 
 
 def run_case(c, o, r, work, fuse):
+    """One case, step by step: its tree (mounted first for FUSE), the checks
+    it asks for, the calls counted, the timed runs, peak memory."""
     tree = fuse.mount(c.tree.path) if c.tree.fuse else c.tree.path
     if tree is None:  # the FUSE cases are skipped, and said why
         return

@@ -5,7 +5,7 @@ import platform
 import subprocess
 import textwrap
 
-from .cases import PEERS, SF, WIDE_TREE, COMB_TREE, CHAIN_TREE, comb_ratio
+from .cases import PEERS, SF, comb_ratio
 from .goals import print_goals
 from .results import Missing
 from .setup import REPO, have
@@ -48,21 +48,16 @@ def fs_type(path):
 
 def describe(cases, o, fuse, load_start):
     print("\ntrees:")
-    for key, tree in {c.tree.key: c.tree.path for c in cases if c.tree.make == "gentree"}.items():
-        if key == "fuse" and fuse.skipped:
-            print(f"  FUSE:            skipped: {fuse.skipped}")
-            continue
-        print(f"  {('FUSE source' if key == 'fuse' else key) + ':':<16} {tree} ({fs_type(tree)}), "
-              f"{first_line(o.tools['floor'], tree)}")
-        if key == "fuse":
-            print(f"  FUSE:            latencyfs, {o.fuse_delay_us} us per request, no kernel caching, multi-threaded")
-    if o.wide:
-        print(f"  wide:            {WIDE_TREE}-* ({fs_type('/tmp')}), {','.join(map(str, o.wide_dirs))} "
-              f"directories of {o.wide_entries} entries")
-    if o.comb:
-        print(f"  combs:           {COMB_TREE}-* ({fs_type('/tmp')}), {','.join(map(str, o.comb_depths))} levels")
-    if o.chain:
-        print(f"  chain:           {CHAIN_TREE} ({fs_type('/tmp')}), {o.chain_depth} levels")
+    trees = {}
+    for c in cases:
+        trees.setdefault(c.tree.path, c.tree)
+    for t in trees.values():
+        what = (first_line(o.tools["floor"], t.path) if t.make == "gentree" else
+                ", ".join(f"{k} {v}" for k, v in t.size.items()))
+        print(f"  {t.key + ':':<16} {t.path} ({fs_type(t.path)}), {what}")
+        if t.fuse:
+            print(f"  {'FUSE:':<16} " + (f"skipped: {fuse.skipped}" if fuse.skipped else
+                  f"latencyfs, {o.fuse_delay_us} us per request, no kernel caching, multi-threaded"))
     print(f"machine: {os.cpu_count()} cores, {platform.system()} {platform.release()}")
     print(f"load:    at start: {load_start}")
     print(f"         at end:   {load()}")

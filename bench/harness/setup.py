@@ -54,28 +54,25 @@ def apt_install(packages):
 
 
 def install_missing(o):
-    """Installs what the cases asked for need: programs, then optional peers."""
-    need = {"hyperfine": "hyperfine", "cc": "gcc", "timeout": "coreutils", "/usr/bin/time": "time"}
-    if o.wide or o.comb:
-        need["strace"] = "strace"
-    if o.spacemap:
-        need["tmux"] = "tmux"
-    if o.build:
-        need.update(cmake="cmake", **{"c++": "g++"}, make="make")
-    missing = [pkg for program, pkg in need.items() if not have(program)]
-    if missing:
-        note(f"installing {' '.join(missing)}")
-        apt_install(missing) or die(f"could not install: {' '.join(missing)}")
+    """Installs what the cases asked for need, or stops; then, where it can,
+    the peers and FUSE, whose cases are left out without them."""
+    need = {"hyperfine": "hyperfine", "cc": "gcc", "timeout": "coreutils", "/usr/bin/time": "time",
+            "strace": "strace" * (o.wide or o.comb), "tmux": "tmux" * o.spacemap,
+            "cmake": "cmake" * o.build, "c++": "g++" * o.build, "make": "make" * o.build}
+    install([pkg for program, pkg in need.items() if pkg and not have(program)], required=True)
     for optional in ["gdu", "ncdu"] + ["chromium"] * o.spacemap:
-        if not have(optional):
-            note(f"installing {optional}")
-            apt_install([optional]) or note(f"{optional} is not available; skipping it")
+        install([optional] * (not have(optional)))
     if o.fuse:
-        missing = [pkg for pkg, there in (("fuse3", have("fusermount3")), ("pkg-config", have("pkg-config")),
-                                          ("libfuse3-dev", quiet(["dpkg", "-s", "libfuse3-dev"]))) if not there]
-        if missing:
-            note(f"installing {' '.join(missing)}")
-            apt_install(missing) or note(f"could not install {' '.join(missing)}")
+        install([pkg for pkg, there in (("fuse3", have("fusermount3")), ("pkg-config", have("pkg-config")),
+                                        ("libfuse3-dev", quiet(["dpkg", "-s", "libfuse3-dev"]))) if not there])
+
+
+def install(packages, required=False):
+    if packages:
+        note(f"installing {' '.join(packages)}")
+        if not apt_install(packages):
+            say = die if required else note
+            say(f"could not install {' '.join(packages)}" + "; going on without" * (not required))
 
 
 # --- builds -------------------------------------------------------------------

@@ -7,7 +7,12 @@ hyperfine; with memory, their peak resident size taken by GNU time; with
 calls, those system calls counted by strace first (a command that fails
 there is reported, not timed). Adding a case is adding a Case to cases(),
 and its goals to GOALS; it is listed under the tables, each command with
-its ratio to the first's, unless it names a table of report.py.
+its ratio to the first's, unless it names a table of report.py. For example:
+
+    yield Case("top", "spacemap --top", main, {"spacemap --top 20": "$spacemap --top 20 $tree",
+               SF: PEERS[SF]}, o.runs, warmup=2, base=SF)
+    Goal("--spacemap", "warm main tree: `spacemap --top 20` <= 1.1x `space -c0 -f`",
+         ratio("top", "spacemap --top 20", SF), at_most=1.1)
 """
 from dataclasses import dataclass, field
 

@@ -247,12 +247,18 @@ class SpacemapTest(unittest.TestCase):
         cases = [
             (["--bogus"], {}, 2, b"spacemap: command line: The following argument was not expected: --bogus"),
             (["--top", "0"], {}, 2, b"spacemap: command line: --top: must be at least 1"),
-            (["-d", "x"], {}, 2, b"spacemap: command line: Could not convert: --max-depth = x"),
+            (["-d", "x"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
             (["-f", "a", "b"], {}, 2, b"spacemap: command line: "),
             ([], {"SPACEMAP": "--what"}, 2, b"not expected: --what"),
             (["-f", "missing"], {}, 2, b"spacemap: cannot read 'missing': No such file or directory"),
             (["--html", "no/page", "."], {}, 2, b"spacemap: cannot write 'no/page': No such file or directory"),
             (["--html", "-", "-o", "-"], {}, 2, b"spacemap: command line: "),
+            (["--diff", "old"], {}, 2, b"spacemap: command line: --diff: At least 2 required"),
+            (["--diff", "old", "new", "third"], {}, 2, b"spacemap: command line: --diff: At Most 2 required"),
+            ([""], {}, 2, b"spacemap: command line: path: an empty name names no directory"),
+            (["--top", "-1"], {}, 2, b"spacemap: command line: --top: must be a whole number"),
+            (["-d", "-1"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
+            (["--cluster-size", "-5"], {}, 2, b"spacemap: command line: --cluster-size: must be a whole number"),
         ]
         for args, env, status, message in cases:
             with self.subTest(args=args, env=env):
@@ -260,7 +266,9 @@ class SpacemapTest(unittest.TestCase):
                 self.assertEqual(result.returncode, status)
                 self.assertIn(message, result.stderr)
                 self.assertEqual(result.stdout, b"")
-        self.assertIn(b"--one-file-system", run(["--help"]).stdout)
+        help_text = run(["--help"]).stdout.decode()
+        self.assertIn("-l,--count-links            count a file with several names once for each\n", help_text)
+        self.assertIsNone(re.search(r"Excludes|Needs|REQUIRED| x \d|\.\.\.", help_text), help_text)
         self.assertRegex(run(["--version"]).stdout, rb"^spacemap \d+\.\d+\n$")
         # The command line overrides the variable.
         both = run(["-d", "0", "-b", self.root], env={"SPACEMAP": "-d 2 --si"})

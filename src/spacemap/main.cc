@@ -1,6 +1,7 @@
 // spacemap: where the space of a directory tree goes.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <new>
@@ -10,6 +11,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "spacemap/diff.h"
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
@@ -167,14 +169,18 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
+// Neither message may allocate: memory may be short still.
 int main(int argc, char** argv) {
+  av = argv;  // messages name the program from the start
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    WriteMessage("out of memory", "Abnormal program termination");
+    ReportOutOfMemory();
     return 3;
   } catch (const std::length_error& e) {
-    WriteMessage("cannot hold the tree", e.what());
+    ProgressErase();
+    const char* parts[] = {CalledName(), ": cannot hold the tree: ", e.what(), platform::kLineEnd};
+    for (const char* part : parts) platform::WriteStderrAsIs(part, std::strlen(part));
     return 2;
   }
 }

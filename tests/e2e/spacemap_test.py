@@ -310,6 +310,24 @@ class ImportTest(unittest.TestCase):
         again = run(["-b", "-d", "2", "--apparent-size", "-f", "-"], stdin=exported.stdout)
         self.assertEqual(again.stdout, result.stdout)
 
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_a_deep_diff_takes_memory_as_the_view_does(self):
+        depth, work = 10000, tempfile.mkdtemp(prefix="spacemap-deep-")
+        self.addCleanup(remove_tree, work)
+        for name, size in (("old.json", 5), ("new.json", 9)):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(b'[1,2,{},\n' + b'[{"name":"/top"}' + b',\n[{"name":"d"}' * depth +
+                        b',{"name":"f","asize":%d}' % size + b']' * (depth + 1) + b']\n')
+        peaks = {}
+        for mode in (["-f", "old.json"], ["--diff", "old.json", "new.json"]):
+            proc = subprocess.Popen([SPACEMAP_EXE, "-d", str(depth + 1), "--apparent-size"] + mode, cwd=work,
+                                    stdout=subprocess.DEVNULL)
+            _, status, usage = os.wait4(proc.pid, 0)
+            self.assertEqual(status, 0)
+            peaks[mode[0]] = usage.ru_maxrss  # KiB
+        # Spelling every changed path whole took 175 MB here.
+        self.assertLess(peaks["--diff"], 2 * peaks["-f"] + 16384, peaks)
+
 
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
 class Win32Test(unittest.TestCase):

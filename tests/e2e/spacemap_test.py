@@ -52,7 +52,7 @@ def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparen
             else:
                 seen.add((cst.st_dev, cst.st_ino))
                 size = (-(-cst.st_size // cluster) * cluster if cluster else cst.st_blocks * 512, cst.st_size)
-            sizes[re.sub("[\x00-\x1f\x7f]", "?", child_rel)] = size[1 if apparent else 0]
+            sizes[re.sub("[\x00-\x1f\x7f-\x9f\udc80-\udcff]", "?", child_rel)] = size[1 if apparent else 0]
             total = (total[0] + size[0], total[1] + size[1])
         return total
 
@@ -93,7 +93,7 @@ def make_tree(root):
     os.link(os.path.join(root, "a/b/two"), os.path.join(root, "logs/two-again"))
     os.link(os.path.join(root, "top"), os.path.join(root, "top-again"))
     os.symlink("a", os.path.join(root, "link"))
-    for name in (b"new\nline", b"ctl\x01\x7f", b"latin\xe9"):
+    for name in (b"new\nline", b"ctl\x01\x7f", b"latin\xe9", b"\xff\xfe", "\u65e5\u672c".encode()):
         with open(os.path.join(os.fsencode(root), name), "wb") as f:
             f.write(b"y" * 100)
 
@@ -165,6 +165,8 @@ class SpacemapTest(unittest.TestCase):
         escaped = run(ALL + [self.root]).stdout
         self.assertIn(b"new?line", escaped)
         self.assertIn(b"ctl??", escaped)
+        self.assertIn(b"latin?", escaped)
+        self.assertIn("\u65e5\u672c".encode(), escaped)
         self.assertNotIn(b"\x1b", escaped)  # no colour into a pipe
 
     def test_export_round_trips_and_loads_in_ncdu_and_gdu(self):

@@ -337,9 +337,11 @@ class Reader {
     Next();
     if (!named || name_.empty()) Fail(start, "an entry without a name");
     if (name_.find('\0') != std::string::npos) Fail(start, "a name holding a NUL byte");
-    // Older exports mark a file with several names without their count.
+    // gdu's exports and older ones mark a file with several names without
+    // their count, which is then left untold rather than made up.
     if (!hard_link) item.nlink = 1;
-    else if (!nlink_given || item.nlink < 2) item.nlink = 2;
+    else if (!nlink_given) item.nlink = 0;
+    else if (item.nlink < 2) item.nlink = 2;
     item.name = name_;
     return item;
   }

@@ -79,7 +79,7 @@ void ExportWriter::Object(const Item& item, bool dir) {
   if (!dir && SharesIdentity(item)) {
     Number("ino", item.ino);
     buffer_ += ",\"hlnkc\":true";
-    Number("nlink", item.nlink);
+    if (item.nlink) Number("nlink", item.nlink);
   }
   if (item.read_error) buffer_ += ",\"read_error\":true";
   if (item.notreg) buffer_ += ",\"notreg\":true";

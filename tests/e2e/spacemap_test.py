@@ -313,6 +313,15 @@ class ImportTest(unittest.TestCase):
         self.assertEqual(again.stdout, result.stdout)
 
     @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_rewriting_keeps_the_link_count_as_told(self):
+        for told, written in ((b"", b""), (b',"nlink":3', b',"nlink":3')):  # gdu tells no count
+            data = (b'[1,2,{},\n[{"name":"/r"},\n' + b',\n'.join(
+                b'{"name":"%s","asize":2,"dsize":4096,"ino":7,"hlnkc":true%s}' % (n, told) for n in (b"b", b"c")) + b']]\n')
+            rewritten = run(["-f", "-", "-o", "-"], stdin=data).stdout
+            self.assertIn(b'{"name":"c","asize":2,"dsize":4096,"ino":7,"hlnkc":true%s}]' % written, rewritten)
+            self.assertRegex(run(["-b", "-d", "0", "-f", "-"], stdin=rewritten).stdout, rb"^ *4096 ")
+
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
     def test_a_deep_diff_takes_memory_as_the_view_does(self):
         depth, work = 10000, tempfile.mkdtemp(prefix="spacemap-deep-")
         self.addCleanup(remove_tree, work)

@@ -5,28 +5,9 @@
 #include <vector>
 
 #include "report/out.h"
+#include "spacemap/utf8.h"
 
 namespace {
-
-// The length of the UTF-8 sequence that starts `text`, 0 when it is none;
-// `*control` tells whether it stands for a control character (C0 or C1).
-size_t Utf8Sequence(std::string_view text, bool* control) {
-  auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(0);
-  *control = lead < 0x20 || lead == 0x7f;
-  if (lead < 0x80) return 1;
-  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || text.size() < length) return 0;
-  uint32_t code = lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(i) & 0x3F);
-  }
-  static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  *control = code < 0xA0;
-  return length;
-}
 
 bool IsContinuation(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
 
@@ -40,8 +21,10 @@ std::string Printable(std::string_view name) {
   std::string text;
   text.reserve(name.size());
   while (!name.empty()) {
-    bool control;
-    size_t length = Utf8Sequence(name, &control);
+    size_t length = Utf8Length(name);
+    auto lead = static_cast<unsigned char>(name[0]);
+    bool control = length == 1 ? lead < 0x20 || lead == 0x7f
+                               : length == 2 && lead == 0xc2 && static_cast<unsigned char>(name[1]) < 0xa0;  // C1
     if (length == 0 || control)
       text += '?';
     else

@@ -155,6 +155,7 @@ int Run(int argc, char** argv) {
   std::string no_colour;
   o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();
+  platform::StdoutInUtf8();  // names are UTF-8, as exports hold them
   // Where the platform cannot tell what a file takes, it takes whole
   // clusters of its drive, as space counts.
   platform::dfree df;

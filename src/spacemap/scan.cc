@@ -37,7 +37,8 @@ bool MatchesAny(const std::vector<std::string>& patterns, std::string_view name)
 class Scanner {
  public:
   Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
-      : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)), path_(StartDirectory(path.c_str())),
+      : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)),
+        root_utf8_(platform::PathInUtf8(root_name_)), path_(StartDirectory(path.c_str())),
         start_path_(path_),
         filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
         read_ahead_(start_path_.c_str(), &filter_) {}
@@ -48,7 +49,7 @@ class Scanner {
     DirNode* root = read_ahead_.Root();
     read_ahead_.Await(root);
     const platform::Listing& listing = root->dir.listing;
-    Item item = ItemOf(root_name_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
+    Item item = ItemOf(root_utf8_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
     Enter(root, item);
     while (!levels_.empty()) {
       Level& level = levels_.back();
@@ -113,14 +114,15 @@ class Scanner {
     Level& level = levels_.back();
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
-    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, level.next_child++);
-    Item item = ItemOf(name, stat);
+    std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, level.next_child++);
+    Item item = ItemOf(utf8, stat);
     if (entry.error) {
       ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
       item.read_error = true;
     } else if ((entry.attrib & platform::kExcluded) || MatchesAny(choices_.excludes, name)) {
       item = Item{};
-      item.name = name;
+      item.name = utf8;
       item.excluded = Excluded::kPattern;
     } else {
       ProgressFile(item.asize);
@@ -130,7 +132,7 @@ class Scanner {
 
   // A subdirectory is known for what it is once opened: its own
   // examination, as the filter saw it, tells whether it was read.
-  void VisitDirectory(const char* name, DirNode* child) {
+  void VisitDirectory(const char* name, std::string_view utf8, DirNode* child) {
     path_ += name;
     path_ += platform::kSeparator;
     ProgressAt(std::string_view(path_.data(), path_.size() - 1));
@@ -142,12 +144,12 @@ class Scanner {
       stat = listing.SelfStat();
     else  // it could not be opened, but may still be examined
       platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
-    Item item = ItemOf(name, stat);
+    Item item = ItemOf(utf8, stat);
     if (Wanted(name, stat)) return Enter(child, item);
     read_ahead_.Done(child);
     ShowWhere();
     item = Item{};
-    item.name = name;
+    item.name = utf8;
     item.excluded = ExclusionOf(stat);
     sink_->Leaf(item);
   }
@@ -168,7 +170,9 @@ class Scanner {
 
   const ScanChoices& choices_;
   ScanSink* sink_;
-  const std::string root_name_;
+  const std::string root_name_;  // in messages and the progress line
+  const std::string root_utf8_;  // in the scan, as every name there
+  std::string utf8_name_;        // where a name converted to UTF-8 is held
   std::string path_;
   const std::string start_path_;  // the walk's own, which path_ grows from
   std::vector<Level> levels_;

@@ -360,6 +360,22 @@ class Win32Test(unittest.TestCase):
                                capture_output=True)
         self.assertEqual(again.stdout, result.stdout)
 
+    def test_names_outside_the_code_page_are_utf8(self):
+        root = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, root)
+        names = ["\u65e5\u672c", "\u4e2d\u56fd", "caf\u00e9"]  # two would be "??" in code page 1252
+        for i, name in enumerate(names):
+            with open(os.path.join(root, name), "wb") as f:
+                f.write(b"x" * 5000 * (i + 1))
+        wine_root = "Z:" + root.replace("/", "\\")
+        env = dict(os.environ, LC_ALL="C.UTF-8")
+        for args in (["-o", "-"], ALL):
+            result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + args + [wine_root], env=env,
+                                    capture_output=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            for name in names:
+                self.assertIn(name.encode(), result.stdout, args)
+
 
 def run_on_terminal(args, env, columns):
     """What spacemap shows on a terminal `columns` wide, as text."""

@@ -14,6 +14,7 @@ _arguments -s \
   '--apparent-size[apparent sizes, not space on disk]' \
   '--cluster-size[count files in clusters of this size]:bytes' \
   '(-o --output)'{-o,--output}'[write the scan as a JSON export]:file:_files' \
+  '--compress[compress the export with zstd]' \
   '(-f --file)'{-f,--file}'[read a JSON export instead of walking]:file:_files' \
   '--diff[compare two scans]:old:_files:new:_files' \
   '--html[write the scan as a treemap page]:file:_files' \

@@ -10,7 +10,7 @@ constexpr int kEnd = -1;
 
 class Reader {
  public:
-  Reader(std::FILE* file, ScanSink* sink) : file_(file), sink_(sink) {}
+  Reader(InputStream* in, ScanSink* sink) : in_(in), sink_(sink) {}
 
   // [major, minor, {metadata}, [root directory ...]]
   void Run() {
@@ -53,12 +53,9 @@ class Reader {
 
   int Raw() {
     if (pos_ == size_) {
-      size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+      size_ = in_->Read(buffer_, sizeof buffer_);
       pos_ = 0;
-      if (size_ == 0) {
-        if (std::ferror(file_)) Fail(offset_, "cannot read the file");
-        return kEnd;
-      }
+      if (size_ == 0) return kEnd;
     }
     return static_cast<unsigned char>(buffer_[pos_]);
   }
@@ -355,7 +352,7 @@ class Reader {
 
   static constexpr size_t kMaxString = 64 * 1024;
   static constexpr int64_t kExponentCap = 1000000;
-  std::FILE* file_;
+  InputStream* in_;
   ScanSink* sink_;
   char buffer_[64 * 1024];
   size_t pos_ = 0, size_ = 0;
@@ -366,4 +363,4 @@ class Reader {
 
 }  // namespace
 
-void ReadExport(std::FILE* file, ScanSink* sink) { Reader(file, sink).Run(); }
+void ReadExport(InputStream* in, ScanSink* sink) { Reader(in, sink).Run(); }

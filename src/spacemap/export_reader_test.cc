@@ -22,7 +22,8 @@ class NestingSink : public ScanSink {
 
 std::string SampleExport() {
   std::FILE* file = std::tmpfile();
-  ExportWriter writer(file, "1", 0);
+  OutputStream out(file, Compression::kNone);
+  ExportWriter writer(&out, "1", 0);
   Item item;
   item.name = "/start";
   writer.Enter(item);
@@ -56,7 +57,8 @@ bool ReadBack(const std::string& data) {
   NestingSink sink;
   bool whole = true;
   try {
-    ReadExport(file, &sink);
+    InputStream in(file);
+    ReadExport(&in, &sink);
     EXPECT_EQ(sink.open, 0);
   } catch (const MalformedExport& e) {
     EXPECT_LE(e.offset(), data.size());
@@ -130,7 +132,8 @@ TEST(ExportReaderTest, ReadsNumbersAsJsonMeansThem) {
     std::rewind(file);
     SizeSink sink;
     try {
-      ReadExport(file, &sink);
+      InputStream in(file);
+      ReadExport(&in, &sink);
       EXPECT_EQ(c.refused, nullptr);
       EXPECT_EQ(sink.asize, c.value);
     } catch (const MalformedExport& e) {

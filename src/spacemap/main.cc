@@ -59,9 +59,16 @@ bool Import(const std::string& name, ScanSink* sink) {
     return false;
   }
   try {
-    ReadExport(in.get(), sink);
+    InputStream stream(in.get());
+    ReadExport(&stream, sink);
   } catch (const MalformedExport& e) {
     WriteMessage(name, "malformed at byte " + std::to_string(e.offset()) + ": " + e.what());
+    return false;
+  } catch (const StreamError& e) {
+    WriteMessage(name, std::string(e.what()) + " (at byte " + std::to_string(e.offset()) + " of the file)");
+    return false;
+  } catch (const CodecUnavailable& e) {
+    WriteMessage(name, e.what());
     return false;
   }
   return true;
@@ -79,13 +86,25 @@ bool IsDirectory(const std::string& name) {
   return name != "-" && std::filesystem::is_directory(name, error);
 }
 
+// The name's suffix (.zst, .gz) tells the compression, else --compress.
+Compression CompressionOf(const Options& o) {
+  Compression by_name = CompressionOfName(o.output);
+  return by_name != Compression::kNone ? by_name : o.compress ? Compression::kZstd : Compression::kNone;
+}
+
 int Export(const Options& o) {
+  Compression compression = CompressionOf(o);
+  if (compression != Compression::kNone && !kCodecsBuiltIn) {
+    WriteMessage(o.output, kNoCodecs);
+    return 2;
+  }
   File out(o.output, true);
   if (!out.get()) {
     ReportFailure("cannot write '" + o.output + "'", errno);
     return 2;
   }
-  ExportWriter writer(out.get(), SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
+  OutputStream stream(out.get(), compression);
+  ExportWriter writer(&stream, SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &writer)) return 2;
   if (!writer.Finish() || !out.Close()) {
     ReportFailure("cannot write '" + o.output + "'", errno ? errno : EIO);

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
+#include "spacemap/codec.h"
 
 namespace {
 
@@ -101,7 +102,11 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
           ->type_name("N");
   auto* output = app.add_option("-o,--output", o->output, "write the scan to FILE as a JSON export ('-': stdout)")
                     ->type_name("FILE");
-  auto* input = app.add_option("-f,--file", o->input, "read a JSON export instead of walking ('-': stdin)")
+  app.add_flag("--compress", o->compress,
+               kCodecsBuiltIn ? "compress the export with zstd (as a name ending .zst does; .gz: gzip)"
+                              : "compressed exports: not in this build (no zstd or zlib)")
+      ->needs(output);
+  auto* input = app.add_option("-f,--file", o->input, "read a JSON export, plain or compressed, instead of walking ('-': stdin)")
                    ->type_name("FILE");
   auto* diff = app.add_option("--diff", o->diff, "compare two exports, or an export and a directory")
                    ->expected(2)

@@ -340,6 +340,44 @@ class ImportTest(unittest.TestCase):
         self.assertLess(peaks["--diff"], 2 * peaks["-f"] + 16384, peaks)
 
 
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+class CompressedTest(unittest.TestCase):
+    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
+        work = tempfile.mkdtemp(prefix="spacemap-zst-")
+        self.addCleanup(remove_tree, work)
+        root = os.path.join(work, "tree")
+        make_tree(root)
+        for i in range(300):  # enough for blocks of the codecs and of the reader
+            with open(os.path.join(root, "a", "file%03d.txt" % i), "wb") as f:
+                f.write(b"z" * i)
+        plain = os.path.join(work, "scan.json")
+        self.assertEqual(run(["-o", plain, root]).returncode, 0)
+        with open(plain, "rb") as f:
+            plain_bytes = f.read()
+        view = run(ALL + ["-f", plain]).stdout
+        untimed = lambda data: re.sub(rb'"timestamp":\d+', b"", data)
+        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
+                                 ("scan.zst-less", ["--compress"], "zstd")):
+            with self.subTest(name=name):
+                packed = os.path.join(work, name)
+                self.assertEqual(run(["-f", plain, "-o", packed] + args).returncode, 0)
+                if shutil.which(tool):
+                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
+                    self.assertEqual(untimed(unpacked), untimed(plain_bytes))
+                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
+                with open(packed, "rb") as f:
+                    data = f.read()
+                self.assertLess(len(data), len(plain_bytes) / 3)
+                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
+                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
+                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
+                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
+                                 % (tool, len(data) // 2))
+        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
+        self.assertEqual(damaged.returncode, 2)
+        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
+
+
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
 class Win32Test(unittest.TestCase):
     def test_files_count_whole_clusters_and_every_name(self):
@@ -359,6 +397,15 @@ class Win32Test(unittest.TestCase):
         again = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE] + ALL + ["-f", "-"], input=export.stdout,
                                capture_output=True)
         self.assertEqual(again.stdout, result.stdout)
+
+    def test_compressed_exports_are_refused_by_name(self):
+        out = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, out)
+        result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE, "-o", "Z:" + out.replace("/", "\\") + "\\x.json.zst",
+                                 "."], capture_output=True)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"compressed exports are not supported in this build", result.stderr)
+        self.assertEqual(os.listdir(out), [])
 
     def test_names_outside_the_code_page_are_utf8(self):
         root = tempfile.mkdtemp(prefix="spacemap-wine-")

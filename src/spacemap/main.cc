@@ -181,6 +181,7 @@ int Run(int argc, char** argv) {
   if (!platform::kKnowsAllocatedSize && !o.scan.cluster_size &&
       platform::getdfree(DriveOf(o.path), o.path.c_str(), &df) == 0)
     o.scan.cluster_size = uint64_t(df.df_bsec) * df.df_sclus;
+  if (o.input.empty()) WarnOfExcludesThatNeverMatch(o.path, o.scan);
   if (!o.diff.empty()) return Diff(o);
   if (!o.output.empty()) return Export(o);
   if (!o.html.empty()) return Page(o);

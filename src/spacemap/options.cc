@@ -84,7 +84,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
   auto* bytes = app.add_flag("-b,--bytes", "sizes in bytes (over --si)");
   app.add_flag("-x,--one-file-system", o->scan.one_file_system, "stay on the start's file system");
   std::vector<std::string> excludes;
-  app.add_option("--exclude", excludes, "leave out names matching PATTERN (repeatable)")
+  app.add_option("--exclude", excludes, "leave out names matching PATTERN, paths if it has a '/' (repeatable)")
       ->allow_extra_args(false)
       ->type_name("PATTERN")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -93,6 +93,8 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
       ->allow_extra_args(false)
       ->type_name("FILE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--exclude-caches", o->scan.exclude_caches, "leave out directories holding a valid CACHEDIR.TAG");
+  app.add_flag("--exclude-hidden", o->scan.exclude_hidden, "leave out names starting with '.'");
   app.add_flag("-l,--count-links", o->count_links, "count a file with several names once for each");
   auto* apparent = app.add_flag("--apparent-size", "sort and show apparent sizes, not space on disk");
   uint64_t cluster = 0;

@@ -22,6 +22,7 @@ NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
 MARKS = re.compile(r" \[(excluded|unreadable|unreadable inside|hard link counted elsewhere|(other|kernel) file system)\]$")
 LINE = re.compile(r"^ *(\d+) +\d+\.\d% \[[# ]*\] (.*)$")
 ALL = ["-b", "-d", "99", "--top", "999999"]
+CACHE_TAG = b"Signature: 8a477f597d28d172789f06886806bc55"
 
 
 def run(args, env=None, stdin=None, prefix=()):
@@ -30,7 +31,23 @@ def run(args, env=None, stdin=None, prefix=()):
                           input=stdin, capture_output=True, timeout=600)
 
 
-def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparent=False):
+def excluded(root, rel, patterns, hidden=False, caches=False):
+    """As ncdu leaves entries out: a pattern without a slash matches the name,
+    one with a slash the whole path or an ending of it from a component on;
+    dot names with `hidden`, directories with a valid CACHEDIR.TAG with `caches`."""
+    path, name = root + rel, rel.rsplit("/", 1)[-1]
+    endings = [path] + [path[i + 1:] for i, c in enumerate(path) if c == "/" and path[i + 1:i + 2] not in ("", "/")]
+    if any(fnmatch.fnmatchcase(name, p) if "/" not in p else any(fnmatch.fnmatchcase(e, p) for e in endings)
+           for p in patterns) or (hidden and name.startswith(".")):
+        return True
+    try:
+        with open(os.path.join(path, "CACHEDIR.TAG"), "rb") as f:
+            return caches and os.path.isdir(path) and f.read(43) == b"Signature: 8a477f597d28d172789f06886806bc55"
+    except OSError:
+        return False
+
+
+def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparent=False, hidden=False, caches=False):
     """{path below root: size} for every entry, by the rules the manual states:
     allocated bytes (or apparent), each file of several names once where the
     walk meets it first, excluded names and other file systems as nothing."""
@@ -42,7 +59,7 @@ def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparen
         for entry in os.scandir(path):
             child, child_rel = os.path.join(path, entry.name), rel + "/" + entry.name
             cst = os.lstat(child)
-            if any(fnmatch.fnmatchcase(entry.name, p) for p in excludes) or (
+            if excluded(root, child_rel, excludes, hidden, caches) or (
                     entry.is_dir(follow_symlinks=False) and one_fs and cst.st_dev != dev):
                 size = (0, 0)
             elif entry.is_dir(follow_symlinks=False):
@@ -117,10 +134,18 @@ class SpacemapTest(unittest.TestCase):
             (["--cluster-size", "4096", "-l"], {"cluster": 4096, "count_links": True}),
             (["--cluster-size", "0"], {"cluster": 1}),
             (["--exclude", "*.log", "--exclude", "[bc]"], {"excludes": ["*.log", "[bc]"]}),
-            (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a"]}),
+            (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a", "b/c", "*/x.log"]}),
+            (["--exclude", self.root + "/logs", "--exclude", "[ab]/*/three"], {"excludes": [self.root + "/logs",
+                                                                                         "[ab]/*/three"]}),
+            (["--exclude-hidden", "--exclude-caches"], {"hidden": True, "caches": True}),
         ]
         with open(self.path("patterns"), "w") as f:
-            f.write("# comment\ntop*\n\na\n")
+            f.write("# comment\ntop*\n\na\nb/c\n*/x.log\n")
+        os.makedirs(os.path.join(self.root, ".hidden/cache"))
+        for rel, data in ((".hidden/file", b"h" * 3000), ("a/b/CACHEDIR.TAG", CACHE_TAG + b"\n"),
+                          ("logs/CACHEDIR.TAG", CACHE_TAG[:-1]), (".hidden/cache/CACHEDIR.TAG", CACHE_TAG)):
+            with open(os.path.join(self.root, rel), "wb") as f:
+                f.write(data)
         for args, rules in cases:
             with self.subTest(args=args):
                 result = run(ALL + args + [self.root])
@@ -272,6 +297,14 @@ class SpacemapTest(unittest.TestCase):
         self.assertIn("-l,--count-links            count a file with several names once for each\n", help_text)
         self.assertIsNone(re.search(r"Excludes|Needs|REQUIRED| x \d|\.\.\.", help_text), help_text)
         self.assertRegex(run(["--version"]).stdout, rb"^spacemap \d+\.\d+\n$")
+        # An exclude that can never match is a warning, not silence.
+        warned = run(["-d", "0", self.root, "--exclude", "logs/", "--exclude", "/elsewhere/*", "--exclude", "a/./b",
+                      "--exclude", self.root + "/a*"])
+        self.assertEqual(warned.returncode, 0)
+        self.assertEqual(warned.stderr.decode().splitlines(), [
+            "spacemap: warning: exclude pattern 'logs/' never matches: no path ends in '/'",
+            "spacemap: warning: exclude pattern '/elsewhere/*' never matches: it is not below " + self.root,
+            "spacemap: warning: exclude pattern 'a/./b' never matches: paths hold no '.' or '..' component"])
         # The command line overrides the variable.
         both = run(["-d", "0", "-b", self.root], env={"SPACEMAP": "-d 2 --si"})
         self.assertEqual(len(both.stdout.splitlines()), 1)

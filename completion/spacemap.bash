@@ -13,7 +13,7 @@ _spacemap() {
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-d --max-depth --top --si -b --bytes -x --one-file-system
-      --exclude --exclude-from -l --count-links --apparent-size --cluster-size -o --output -f --file
+      --exclude --exclude-from --exclude-caches --exclude-hidden -l --count-links --apparent-size --cluster-size -o --output --compress -f --file
       --diff --html -h --help -V --version' -- "$cur")
     return
   fi

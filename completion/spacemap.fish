@@ -9,10 +9,13 @@ complete -c spacemap -s b -l bytes -d 'sizes in bytes'
 complete -c spacemap -s x -l one-file-system -d "stay on the start's file system"
 complete -c spacemap -l exclude -x -d 'leave out names matching a pattern'
 complete -c spacemap -l exclude-from -r -F -d 'patterns to leave out, from a file'
+complete -c spacemap -l exclude-caches -d 'leave out directories with a CACHEDIR.TAG'
+complete -c spacemap -l exclude-hidden -d "leave out names starting with '.'"
 complete -c spacemap -s l -l count-links -d 'count every name of a file'
 complete -c spacemap -l apparent-size -d 'apparent sizes, not space on disk'
 complete -c spacemap -l cluster-size -x -d 'count files in clusters of this size'
 complete -c spacemap -s o -l output -r -F -d 'write the scan as a JSON export'
+complete -c spacemap -l compress -d 'compress the export with zstd'
 complete -c spacemap -s f -l file -r -F -d 'read a JSON export instead of walking'
 complete -c spacemap -l diff -r -F -d 'compare two scans'
 complete -c spacemap -l html -r -F -d 'write the scan as a treemap page'

@@ -10,10 +10,13 @@ _arguments -s \
   '(-x --one-file-system)'{-x,--one-file-system}'[stay on the start'\''s file system]' \
   '*--exclude[leave out names matching a pattern]:pattern' \
   '*--exclude-from[leave out names matching the patterns of a file]:file:_files' \
+  '--exclude-caches[leave out directories with a CACHEDIR.TAG]' \
+  '--exclude-hidden[leave out names starting with a dot]' \
   '(-l --count-links)'{-l,--count-links}'[count every name of a file]' \
   '--apparent-size[apparent sizes, not space on disk]' \
   '--cluster-size[count files in clusters of this size]:bytes' \
   '(-o --output)'{-o,--output}'[write the scan as a JSON export]:file:_files' \
+  '--compress[compress the export with zstd]' \
   '(-f --file)'{-f,--file}'[read a JSON export instead of walking]:file:_files' \
   '--diff[compare two scans]:old:_files:new:_files' \
   '--html[write the scan as a treemap page]:file:_files' \

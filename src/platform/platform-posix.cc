@@ -455,6 +455,13 @@ bool StdoutShowsColour() { return StdoutIsInteractive(); }
 
 int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
+// Names are bytes here, shown as the terminal's locale takes them.
+std::string_view NameInUtf8(const Listing& listing, const Entry& entry, std::string*) { return listing.NameOf(entry); }
+
+std::string PathInUtf8(const std::string& path) { return path; }
+
+void StdoutInUtf8() {}
+
 int WriteCp932(const char* data, size_t size) {
   std::string codeset = LocaleCodeset();
   std::string text;

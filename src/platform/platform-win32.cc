@@ -60,6 +60,15 @@ std::wstring Widen(const char* text, size_t size, UINT codepage) {
 
 std::wstring Widen(const std::string& text) { return Widen(text.data(), text.size(), CP_ACP); }
 
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int size = static_cast<int>(wide.size());
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &text[0], n, nullptr, nullptr);
+  return text;
+}
+
 // `*lossy`, when given, tells whether a character had to become "?".
 std::string Narrow(const std::wstring& wide, bool* lossy = nullptr) {
   if (lossy) *lossy = false;
@@ -375,6 +384,14 @@ std::wstring ExecutablePath() {
 
 }  // namespace
 
+std::string_view NameInUtf8(const Listing& listing, const Entry& entry, std::string* buffer) {
+  std::wstring wide;
+  AppendNative(listing.NativeNameOf(entry), &wide);
+  return *buffer = Utf8(wide);
+}
+
+std::string PathInUtf8(const std::string& path) { return Utf8(Widen(path)); }
+
 // The runtime's own vector is not used: it may expand wildcards.
 std::vector<std::string> Arguments(int, char**) {
   std::vector<std::wstring> words = SplitCommandLine(GetCommandLineW());
@@ -444,6 +461,12 @@ bool StdoutShowsColour() {
   return GetConsoleMode(handle, &mode) && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
+namespace {
+UINT stdout_codepage = CP_ACP;
+}
+
+void StdoutInUtf8() { stdout_codepage = CP_UTF8; }
+
 int WriteStdout(const char* data, size_t size) {
   HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (!IsConsole(handle)) return WriteBytes(handle, WithCrLf(data, size));
@@ -452,7 +475,8 @@ int WriteStdout(const char* data, size_t size) {
   static std::string partial_line;
   partial_line.append(data, size);
   size_t end = partial_line.rfind('\n') + 1;  // 0 when there is no line end
-  int error = WriteConsoleText(handle, Widen(WithCrLf(partial_line.data(), end)));
+  std::string lines = WithCrLf(partial_line.data(), end);
+  int error = WriteConsoleText(handle, Widen(lines.data(), lines.size(), stdout_codepage));
   partial_line.erase(0, end);
   return error;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -210,6 +211,15 @@ int WriteStdout(const char* data, size_t size);
 // Writes text held in code page 932 to standard output, converted to what
 // the user's terminal or locale shows. 0 or an error code.
 int WriteCp932(const char* data, size_t size);
+// spacemap's text is UTF-8 whatever the code page. An entry's name in UTF-8:
+// on Win32 from its wide form, which no code page loses, into `buffer`;
+// elsewhere the name's own bytes.
+std::string_view NameInUtf8(const Listing& listing, const Entry& entry, std::string* buffer);
+// A path of the command line (in the code page on Win32) in UTF-8.
+std::string PathInUtf8(const std::string& path);
+// From the first call on, a console shows what WriteStdout writes as UTF-8
+// rather than text of the code page; files and pipes get the bytes as they are.
+void StdoutInUtf8();
 // Makes the C library's standard input and output carry bytes as they
 // are, for a file read or written through them ("-").
 void BinaryStdio();

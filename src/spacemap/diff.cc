@@ -10,9 +10,14 @@
 namespace {
 
 constexpr NodeIndex kNone = UINT32_MAX;
+constexpr size_t kNoChange = SIZE_MAX;
 
+// An entry whose size changed, held by its nodes and the change of the
+// directory above it, so that memory grows with the entries, not with the
+// lengths of their paths; the path is spelled for the rows shown.
 struct Change {
-  std::string path;
+  NodeIndex old_node, new_node;
+  size_t parent;  // kNoChange below the start
   uint64_t old_size, new_size;
   uint64_t Amount() const { return old_size > new_size ? old_size - new_size : new_size - old_size; }
 };
@@ -20,7 +25,7 @@ struct Change {
 // A directory of either tree, or the same directory in both.
 struct Pair {
   NodeIndex old_node, new_node;
-  std::string path;  // ending in '/' below the start, empty at the start
+  size_t change;  // its own, kNoChange at the start
   unsigned depth;
 };
 
@@ -29,16 +34,28 @@ class Differ {
   Differ(const Tree& old_tree, const Tree& new_tree, const ViewChoices& choices)
       : old_(old_tree), new_(new_tree), choices_(choices) {}
 
+  // Every change to the depth, largest first.
   std::vector<Change> Run() {
-    std::vector<Pair> pending{Pair{old_.Root(), new_.Root(), std::string(), 0}};
+    std::vector<Pair> pending{Pair{old_.Root(), new_.Root(), kNoChange, 0}};
     while (!pending.empty()) {
-      Pair pair = std::move(pending.back());
+      Pair pair = pending.back();
       pending.pop_back();
       if (pair.depth < choices_.depth) Match(pair, &pending);
     }
-    std::stable_sort(changes_.begin(), changes_.end(),
-                     [](const Change& a, const Change& b) { return a.Amount() > b.Amount(); });
-    return std::move(changes_);
+    return changes_;
+  }
+
+  // A change's path below the start, a directory's ending in '/'.
+  std::string PathOf(const std::vector<Change>& changes, size_t index) const {
+    std::vector<size_t> chain;
+    for (size_t at = index; at != kNoChange; at = changes[at].parent) chain.push_back(at);
+    std::string path;
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+      const Change& change = changes[*at];
+      path += Printable(NameOf(change));
+      if (IsDir(old_, change.old_node) || IsDir(new_, change.new_node)) path += '/';
+    }
+    return path;
   }
 
  private:
@@ -48,6 +65,10 @@ class Differ {
 
   static bool IsDir(const Tree& tree, NodeIndex node) {
     return node != kNone && (tree.At(node).flags & Node::kDir) != 0;
+  }
+
+  std::string_view NameOf(const Change& change) const {
+    return change.new_node != kNone ? new_.NameOf(change.new_node) : old_.NameOf(change.old_node);
   }
 
   // Pairs the children of a directory in both trees by name.
@@ -64,21 +85,19 @@ class Differ {
           old_child = found->second;
           old_children.erase(found);
         }
-        Record(pair, old_child, c, new_.NameOf(c), pending);
+        Record(pair, old_child, c, pending);
       }
     }
-    for (const auto& [name, old_child] : old_children) Record(pair, old_child, kNone, name, pending);
+    for (const auto& [name, old_child] : old_children) Record(pair, old_child, kNone, pending);
   }
 
-  void Record(const Pair& parent, NodeIndex old_node, NodeIndex new_node, std::string_view name,
-              std::vector<Pair>* pending) {
-    std::string path = parent.path + Printable(name);
+  void Record(const Pair& parent, NodeIndex old_node, NodeIndex new_node, std::vector<Pair>* pending) {
     uint64_t old_size = SizeIn(old_, old_node), new_size = SizeIn(new_, new_node);
     if (old_size == new_size) return;
-    bool dir = IsDir(old_, old_node) || IsDir(new_, new_node);
-    changes_.push_back(Change{dir ? path + "/" : path, old_size, new_size});
-    if (dir) pending->push_back(Pair{IsDir(old_, old_node) ? old_node : kNone,
-                                     IsDir(new_, new_node) ? new_node : kNone, path + "/", parent.depth + 1});
+    changes_.push_back(Change{old_node, new_node, parent.change, old_size, new_size});
+    if (IsDir(old_, old_node) || IsDir(new_, new_node))
+      pending->push_back(Pair{IsDir(old_, old_node) ? old_node : kNone, IsDir(new_, new_node) ? new_node : kNone,
+                              changes_.size() - 1, parent.depth + 1});
   }
 
   const Tree& old_;
@@ -109,10 +128,19 @@ void PrintDiff(const Tree& old_tree, const Tree& new_tree, const ViewChoices& ch
   uint64_t new_total = new_tree.SizeOf(new_tree.Root(), choices.key);
   Row(Signed(old_total, new_total, units), FormatSize(old_total, units), FormatSize(new_total, units),
       Printable(new_tree.NameOf(new_tree.Root())));
-  std::vector<Change> changes = Differ(old_tree, new_tree, choices).Run();
+  Differ differ(old_tree, new_tree, choices);
+  std::vector<Change> changes = differ.Run();
+  // Sorted as positions, so that each change still finds its parent.
+  std::vector<size_t> order(changes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   size_t shown = std::min(changes.size(), choices.top);
-  for (size_t i = 0; i < shown; ++i)
-    Row(Signed(changes[i].old_size, changes[i].new_size, units), FormatSize(changes[i].old_size, units),
-        FormatSize(changes[i].new_size, units), changes[i].path);
+  std::partial_sort(order.begin(), order.begin() + shown, order.end(), [&changes](size_t a, size_t b) {
+    return changes[a].Amount() != changes[b].Amount() ? changes[a].Amount() > changes[b].Amount() : a < b;
+  });
+  for (size_t i = 0; i < shown; ++i) {
+    const Change& change = changes[order[i]];
+    Row(Signed(change.old_size, change.new_size, units), FormatSize(change.old_size, units),
+        FormatSize(change.new_size, units), differ.PathOf(changes, order[i]));
+  }
   if (changes.size() > shown) OutWrite("(" + std::to_string(changes.size() - shown) + " more changes)\n");
 }

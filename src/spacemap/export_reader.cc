@@ -10,7 +10,7 @@ constexpr int kEnd = -1;
 
 class Reader {
  public:
-  Reader(std::FILE* file, ScanSink* sink) : file_(file), sink_(sink) {}
+  Reader(InputStream* in, ScanSink* sink) : in_(in), sink_(sink) {}
 
   // [major, minor, {metadata}, [root directory ...]]
   void Run() {
@@ -53,12 +53,9 @@ class Reader {
 
   int Raw() {
     if (pos_ == size_) {
-      size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+      size_ = in_->Read(buffer_, sizeof buffer_);
       pos_ = 0;
-      if (size_ == 0) {
-        if (std::ferror(file_)) Fail(offset_, "cannot read the file");
-        return kEnd;
-      }
+      if (size_ == 0) return kEnd;
     }
     return static_cast<unsigned char>(buffer_[pos_]);
   }
@@ -79,23 +76,76 @@ class Reader {
     Next();
   }
 
+  // A JSON number of a field this program uses: a whole number, whichever
+  // way JSON writes it (1000, 1e3, 1.5e3), or the reading stops there.
   uint64_t ReadUnsigned() {
     number_at_ = offset_;
-    int c = Peek();
-    if (c < '0' || c > '9') Fail(offset_, "expected a number");
-    uint64_t value = 0;
-    for (; c >= '0' && c <= '9'; c = Raw()) {
-      if (value > (UINT64_MAX - (c - '0')) / 10) Fail(number_at_, "a number too large");
-      value = value * 10 + static_cast<uint64_t>(c - '0');
-      Next();
-    }
-    // Fractions and exponents of fields this program does not use pass.
-    while (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' || (c >= '0' && c <= '9')) {
-      Next();
-      c = Raw();
+    if (Peek() == '-') Fail(offset_, "expected a number");
+    Number number = ScanNumber();
+    if (number.exponent < 0) Fail(number_at_, "a number that is not whole");
+    uint64_t value = number.digits;
+    for (int64_t e = 0; e < number.exponent && value; ++e) {
+      if (value > UINT64_MAX / 10) Fail(number_at_, "a number too large");
+      value *= 10;
     }
     return value;
   }
+
+  // A number as JSON writes it: its significant digits (trailing zeros
+  // moved into the exponent) and its power of ten.
+  struct Number {
+    uint64_t digits = 0;
+    int64_t exponent = 0;
+  };
+
+  Number ScanNumber() {
+    number_at_ = offset_;
+    Number number;
+    if (Peek() == '-') Next();
+    if (!IsDigit(Raw())) Fail(offset_, "expected a number");
+    bool leading_zero = Raw() == '0';
+    ScanDigits(&number, 0);
+    if (leading_zero && number.digits) Fail(number_at_, "a number with a leading zero");
+    if (Raw() == '.') {
+      Next();
+      if (!IsDigit(Raw())) Fail(offset_, "expected a digit");
+      ScanDigits(&number, -1);
+    }
+    if (Raw() == 'e' || Raw() == 'E') {
+      Next();
+      bool negative = Raw() == '-';
+      if (negative || Raw() == '+') Next();
+      if (!IsDigit(Raw())) Fail(offset_, "expected a digit");
+      int64_t exponent = 0;
+      for (int c; IsDigit(c = Raw()); Next()) exponent = std::min<int64_t>(exponent * 10 + (c - '0'), kExponentCap);
+      number.exponent += negative ? -exponent : exponent;
+    }
+    while (number.digits && number.digits % 10 == 0 && number.exponent < 0) {
+      number.digits /= 10;
+      ++number.exponent;
+    }
+    if (number.digits == 0) number.exponent = 0;
+    return number;
+  }
+
+  // Digits of the whole part (`step` 0) or the fraction (`step` -1). Zeros
+  // beyond what 64 bits hold count in the exponent (or, in the fraction,
+  // not at all); any other digit there is beyond what a size may be.
+  void ScanDigits(Number* number, int step) {
+    for (int c; IsDigit(c = Raw()); Next()) {
+      auto digit = static_cast<uint64_t>(c - '0');
+      if (number->digits < UINT64_MAX / 10 || (number->digits == UINT64_MAX / 10 && digit <= UINT64_MAX % 10)) {
+        number->digits = number->digits * 10 + digit;
+        number->exponent += step;
+      } else if (digit != 0) {
+        Fail(number_at_, "a number too large");
+      } else if (step == 0) {
+        number->exponent = std::min<int64_t>(number->exponent + 1, kExponentCap);
+      }
+    }
+  }
+
+  static bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
   void ReadLiteral(const char* word) {
     for (const char* p = word; *p; ++p) {
@@ -208,9 +258,8 @@ class Reader {
         Next();
       } else if (c == '"') {
         ReadString(&scratch_);
-      } else if ((c >= '0' && c <= '9') || c == '-') {
-        if (c == '-') Next();
-        ReadUnsigned();
+      } else if (IsDigit(c) || c == '-') {
+        ScanNumber();
       } else if (c == 't' || c == 'f' || c == 'n') {
         ReadBool();
       } else {
@@ -285,9 +334,11 @@ class Reader {
     Next();
     if (!named || name_.empty()) Fail(start, "an entry without a name");
     if (name_.find('\0') != std::string::npos) Fail(start, "a name holding a NUL byte");
-    // Older exports mark a file with several names without their count.
+    // gdu's exports and older ones mark a file with several names without
+    // their count, which is then left untold rather than made up.
     if (!hard_link) item.nlink = 1;
-    else if (!nlink_given || item.nlink < 2) item.nlink = 2;
+    else if (!nlink_given) item.nlink = 0;
+    else if (item.nlink < 2) item.nlink = 2;
     item.name = name_;
     return item;
   }
@@ -300,7 +351,8 @@ class Reader {
   }
 
   static constexpr size_t kMaxString = 64 * 1024;
-  std::FILE* file_;
+  static constexpr int64_t kExponentCap = 1000000;
+  InputStream* in_;
   ScanSink* sink_;
   char buffer_[64 * 1024];
   size_t pos_ = 0, size_ = 0;
@@ -311,4 +363,4 @@ class Reader {
 
 }  // namespace
 
-void ReadExport(std::FILE* file, ScanSink* sink) { Reader(file, sink).Run(); }
+void ReadExport(InputStream* in, ScanSink* sink) { Reader(in, sink).Run(); }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "spacemap/export_stream.h"
 #include "spacemap/scan_sink.h"
 
 class MalformedExport : public std::runtime_error {
@@ -20,5 +21,5 @@ class MalformedExport : public std::runtime_error {
   uint64_t offset_;
 };
 
-// Throws MalformedExport; a read error of `file` is one too.
-void ReadExport(std::FILE* file, ScanSink* sink);
+// Throws MalformedExport, and what `in` throws.
+void ReadExport(InputStream* in, ScanSink* sink);

@@ -22,7 +22,8 @@ class NestingSink : public ScanSink {
 
 std::string SampleExport() {
   std::FILE* file = std::tmpfile();
-  ExportWriter writer(file, "1", 0);
+  OutputStream out(file, Compression::kNone);
+  ExportWriter writer(&out, "1", 0);
   Item item;
   item.name = "/start";
   writer.Enter(item);
@@ -56,7 +57,8 @@ bool ReadBack(const std::string& data) {
   NestingSink sink;
   bool whole = true;
   try {
-    ReadExport(file, &sink);
+    InputStream in(file);
+    ReadExport(&in, &sink);
     EXPECT_EQ(sink.open, 0);
   } catch (const MalformedExport& e) {
     EXPECT_LE(e.offset(), data.size());
@@ -88,6 +90,59 @@ TEST(ExportReaderTest, SurvivesDamage) {
     malformed += !ReadBack(data);
   }
   EXPECT_GT(malformed, 10000);  // the damage was seen, not read as whole
+}
+
+class SizeSink : public ScanSink {
+ public:
+  void Enter(const Item&) override {}
+  void Leaf(const Item& item) override { asize = item.asize; }
+  void Leave() override {}
+  uint64_t asize = 0;
+};
+
+// A number as JSON writes it is read for its value, or refused where it
+// starts; numbers of fields the reader skips may be any JSON number.
+TEST(ExportReaderTest, ReadsNumbersAsJsonMeansThem) {
+  const struct {
+    const char* text;
+    uint64_t value;
+    const char* refused;
+  } cases[] = {
+      {"1000", 1000, nullptr},
+      {"1e3", 1000, nullptr},
+      {"1.5E+3", 1500, nullptr},
+      {"120e-1", 12, nullptr},
+      {"1000.000", 1000, nullptr},
+      {"0e400", 0, nullptr},
+      {"184467440737095516150e-1", UINT64_MAX, nullptr},
+      {"1.5", 0, "a number that is not whole"},
+      {"12e-1", 0, "a number that is not whole"},
+      {"1e400", 0, "a number too large"},
+      {"18446744073709551616", 0, "a number too large"},
+      {"01", 0, "a number with a leading zero"},
+      {"-1", 0, "expected a number"},
+      {"1.", 0, "expected a digit"},
+  };
+  const std::string head = R"([1,2,{"skipped":[-1.5e-7,0,2E9]},[{"name":"/r"},{"name":"a","asize":)";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::FILE* file = std::tmpfile();
+    std::string data = head + c.text + "}]]";
+    std::fwrite(data.data(), 1, data.size(), file);
+    std::rewind(file);
+    SizeSink sink;
+    try {
+      InputStream in(file);
+      ReadExport(&in, &sink);
+      EXPECT_EQ(c.refused, nullptr);
+      EXPECT_EQ(sink.asize, c.value);
+    } catch (const MalformedExport& e) {
+      ASSERT_NE(c.refused, nullptr) << e.what();
+      EXPECT_STREQ(e.what(), c.refused);
+      EXPECT_GE(e.offset(), head.size());
+    }
+    std::fclose(file);
+  }
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ void AppendJsonString(std::string_view name, std::string* out) {
   out->push_back('"');
 }
 
-ExportWriter::ExportWriter(std::FILE* file, const char* version, int64_t timestamp) : file_(file) {
+ExportWriter::ExportWriter(OutputStream* out, const char* version, int64_t timestamp) : out_(out) {
   buffer_ = "[1,2,{\"progname\":\"spacemap\",\"progver\":\"";
   buffer_ += version;
   buffer_ += "\",\"timestamp\":";
@@ -79,7 +79,7 @@ void ExportWriter::Object(const Item& item, bool dir) {
   if (!dir && SharesIdentity(item)) {
     Number("ino", item.ino);
     buffer_ += ",\"hlnkc\":true";
-    Number("nlink", item.nlink);
+    if (item.nlink) Number("nlink", item.nlink);
   }
   if (item.read_error) buffer_ += ",\"read_error\":true";
   if (item.notreg) buffer_ += ",\"notreg\":true";
@@ -105,13 +105,13 @@ void ExportWriter::Leave() {
 }
 
 void ExportWriter::Flush() {
-  if (!failed_ && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failed_ = true;
+  if (!failed_ && !out_->Write(buffer_.data(), buffer_.size())) failed_ = true;
   buffer_.clear();
 }
 
 bool ExportWriter::Finish() {
   buffer_ += "]\n";
   Flush();
-  if (std::fflush(file_) != 0) failed_ = true;
+  if (!out_->Finish()) failed_ = true;
   return !failed_;
 }

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "spacemap/export_stream.h"
 #include "spacemap/scan_sink.h"
 
 class ExportWriter : public ScanSink {
  public:
-  // Writes to `file`, which stays the caller's; `version` names this
+  // Writes to `out`, which stays the caller's; `version` names this
   // program in the header, `timestamp` its time (seconds since 1970).
-  ExportWriter(std::FILE* file, const char* version, int64_t timestamp);
+  ExportWriter(OutputStream* out, const char* version, int64_t timestamp);
   void Enter(const Item& dir) override;
   void Leaf(const Item& item) override;
   void Leave() override;
@@ -26,7 +27,7 @@ class ExportWriter : public ScanSink {
   void Number(const char* key, uint64_t value);
   void Flush();
 
-  std::FILE* file_;
+  OutputStream* out_;
   std::string buffer_;
   std::vector<uint64_t> dirs_dev_;  // of the directories entered
   bool failed_ = false;

@@ -1,6 +1,7 @@
 // spacemap: where the space of a directory tree goes.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <new>
@@ -10,6 +11,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
+#include "report/progress.h"
 #include "spacemap/diff.h"
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
@@ -57,9 +59,16 @@ bool Import(const std::string& name, ScanSink* sink) {
     return false;
   }
   try {
-    ReadExport(in.get(), sink);
+    InputStream stream(in.get());
+    ReadExport(&stream, sink);
   } catch (const MalformedExport& e) {
     WriteMessage(name, "malformed at byte " + std::to_string(e.offset()) + ": " + e.what());
+    return false;
+  } catch (const StreamError& e) {
+    WriteMessage(name, std::string(e.what()) + " (at byte " + std::to_string(e.offset()) + " of the file)");
+    return false;
+  } catch (const CodecUnavailable& e) {
+    WriteMessage(name, e.what());
     return false;
   }
   return true;
@@ -77,13 +86,25 @@ bool IsDirectory(const std::string& name) {
   return name != "-" && std::filesystem::is_directory(name, error);
 }
 
+// The name's suffix (.zst, .gz) tells the compression, else --compress.
+Compression CompressionOf(const Options& o) {
+  Compression by_name = CompressionOfName(o.output);
+  return by_name != Compression::kNone ? by_name : o.compress ? Compression::kZstd : Compression::kNone;
+}
+
 int Export(const Options& o) {
+  Compression compression = CompressionOf(o);
+  if (compression != Compression::kNone && !kCodecsBuiltIn) {
+    WriteMessage(o.output, kNoCodecs);
+    return 2;
+  }
   File out(o.output, true);
   if (!out.get()) {
     ReportFailure("cannot write '" + o.output + "'", errno);
     return 2;
   }
-  ExportWriter writer(out.get(), SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
+  OutputStream stream(out.get(), compression);
+  ExportWriter writer(&stream, SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &writer)) return 2;
   if (!writer.Finish() || !out.Close()) {
     ReportFailure("cannot write '" + o.output + "'", errno ? errno : EIO);
@@ -153,12 +174,14 @@ int Run(int argc, char** argv) {
   std::string no_colour;
   o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();
+  platform::StdoutInUtf8();  // names are UTF-8, as exports hold them
   // Where the platform cannot tell what a file takes, it takes whole
   // clusters of its drive, as space counts.
   platform::dfree df;
   if (!platform::kKnowsAllocatedSize && !o.scan.cluster_size &&
       platform::getdfree(DriveOf(o.path), o.path.c_str(), &df) == 0)
     o.scan.cluster_size = uint64_t(df.df_bsec) * df.df_sclus;
+  if (o.input.empty()) WarnOfExcludesThatNeverMatch(o.path, o.scan);
   if (!o.diff.empty()) return Diff(o);
   if (!o.output.empty()) return Export(o);
   if (!o.html.empty()) return Page(o);
@@ -167,14 +190,18 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
+// Neither message may allocate: memory may be short still.
 int main(int argc, char** argv) {
+  av = argv;  // messages name the program from the start
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    WriteMessage("out of memory", "Abnormal program termination");
+    ReportOutOfMemory();
     return 3;
   } catch (const std::length_error& e) {
-    WriteMessage("cannot hold the tree", e.what());
+    ProgressErase();
+    const char* parts[] = {CalledName(), ": cannot hold the tree: ", e.what(), platform::kLineEnd};
+    for (const char* part : parts) platform::WriteStderrAsIs(part, std::strlen(part));
     return 2;
   }
 }

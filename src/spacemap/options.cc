@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
+#include "spacemap/codec.h"
 
 namespace {
 
@@ -34,6 +35,27 @@ bool ReadPatterns(const std::string& file, std::vector<std::string>* patterns) {
   return !failed;
 }
 
+// A count as a whole number written in digits: CLI11 would take "-1" for
+// an unsigned number's largest value.
+CLI::Validator WholeNumber(bool at_least_one) {
+  return CLI::Validator(
+      [at_least_one](std::string& value) -> std::string {
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return "must be a whole number";
+        if (at_least_one && value.find_first_not_of('0') == std::string::npos) return "must be at least 1";
+        return "";
+      },
+      "");
+}
+
+// The help as du's reads: an option, the word for its value, what it does;
+// without CLI11's notes on repetition and exclusion.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return option->get_type_name().empty() ? "" : " " + option->get_type_name();
+  }
+};
+
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
   std::istringstream in(text);
@@ -47,19 +69,22 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
   CLI::App app("Shows where the space of a directory tree goes, largest first.", "spacemap");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.set_version_flag("-V,--version", "spacemap " SPACE_VERSION);
-  app.add_option("path", o->path, "the directory to measure (default: the current one)")->type_name("");
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.add_option("path", o->path, "the directory to measure (default: the current one)")
+      ->check(CLI::Validator([](std::string& value) { return value.empty() ? "an empty name names no directory" : ""; },
+                             ""))
+      ->type_name("");
   app.add_option("-d,--max-depth", o->view.depth, "levels of the tree shown below the start (default 1)")
+      ->check(WholeNumber(false))
       ->type_name("N");
   app.add_option("--top", o->view.top, "entries shown per directory, the rest in one line (default 20)")
-      ->check(CLI::Validator(
-          [](std::string& value) { return value.find_first_not_of('0') == std::string::npos ? "must be at least 1" : ""; },
-          ""))
+      ->check(WholeNumber(true))
       ->type_name("N");
   auto* si = app.add_flag("--si", "powers of 1000 rather than 1024");
   auto* bytes = app.add_flag("-b,--bytes", "sizes in bytes (over --si)");
   app.add_flag("-x,--one-file-system", o->scan.one_file_system, "stay on the start's file system");
   std::vector<std::string> excludes;
-  app.add_option("--exclude", excludes, "leave out names matching PATTERN (repeatable)")
+  app.add_option("--exclude", excludes, "leave out names matching PATTERN, paths if it has a '/' (repeatable)")
       ->allow_extra_args(false)
       ->type_name("PATTERN")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -68,18 +93,26 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
       ->allow_extra_args(false)
       ->type_name("FILE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_flag("-l,--count-links", o->count_links, "count every name of a file with several");
+  app.add_flag("--exclude-caches", o->scan.exclude_caches, "leave out directories holding a valid CACHEDIR.TAG");
+  app.add_flag("--exclude-hidden", o->scan.exclude_hidden, "leave out names starting with '.'");
+  app.add_flag("-l,--count-links", o->count_links, "count a file with several names once for each");
   auto* apparent = app.add_flag("--apparent-size", "sort and show apparent sizes, not space on disk");
   uint64_t cluster = 0;
   auto* cluster_option =
       app.add_option("--cluster-size", cluster, "count files by their size rounded up to N bytes (0: bytes)")
+          ->check(WholeNumber(false))
           ->type_name("N");
   auto* output = app.add_option("-o,--output", o->output, "write the scan to FILE as a JSON export ('-': stdout)")
                     ->type_name("FILE");
-  auto* input = app.add_option("-f,--file", o->input, "read a JSON export instead of walking ('-': stdin)")
+  app.add_flag("--compress", o->compress,
+               kCodecsBuiltIn ? "compress the export with zstd (as a name ending .zst does; .gz: gzip)"
+                              : "compressed exports: not in this build (no zstd or zlib)")
+      ->needs(output);
+  auto* input = app.add_option("-f,--file", o->input, "read a JSON export, plain or compressed, instead of walking ('-': stdin)")
                    ->type_name("FILE");
   auto* diff = app.add_option("--diff", o->diff, "compare two exports, or an export and a directory")
                    ->expected(2)
+                   ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
                    ->type_name("OLD NEW")
                    ->excludes(input)
                    ->excludes(output);

@@ -14,6 +14,7 @@ struct Options {
   ViewChoices view;
   bool count_links = false;
   std::string output;               // -o: an export, "-" standard output
+  bool compress = false;            // --compress: zstd, where the name does not say
   std::string input;                // -f: an export read instead of a walk
   std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "report/progress.h"
-#include "spacemap/glob.h"
+#include "spacemap/exclude.h"
 #include "walk/dir_tree.h"
 #include "walk/read_ahead.h"
 
@@ -26,10 +26,27 @@ std::string AbsoluteStartPath(const std::string& path) {
 
 namespace {
 
-bool MatchesAny(const std::vector<std::string>& patterns, std::string_view name) {
-  for (const std::string& pattern : patterns)
-    if (GlobMatch(pattern, name)) return true;
-  return false;
+// A cache directory tells so by this file, which starts with this line
+// (https://bford.info/cachedir/).
+constexpr char kCacheTag[] = "CACHEDIR.TAG";
+constexpr std::string_view kCacheSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+
+bool IsCacheTag(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char start[kCacheSignature.size()];
+  bool tagged = std::fread(start, 1, sizeof start, file) == sizeof start &&
+                std::string_view(start, sizeof start) == kCacheSignature;
+  std::fclose(file);
+  return tagged;
+}
+
+// `path` with '/' between its components, as exclude patterns write it.
+std::string WithSlashes(std::string path) {
+  if (platform::kSeparator != '/')
+    for (char& ch : path)
+      if (ch == platform::kSeparator) ch = '/';
+  return path;
 }
 
 // One walk, as the printer of the read-ahead walk: depth first in listing
@@ -37,7 +54,9 @@ bool MatchesAny(const std::vector<std::string>& patterns, std::string_view name)
 class Scanner {
  public:
   Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
-      : choices_(choices), sink_(sink), root_name_(AbsoluteStartPath(path)), path_(StartDirectory(path.c_str())),
+      : choices_(choices), rules_(choices.excludes, choices.exclude_hidden), sink_(sink),
+        root_name_(AbsoluteStartPath(path)),
+        root_utf8_(platform::PathInUtf8(root_name_)), path_(StartDirectory(path.c_str())),
         start_path_(path_),
         filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
         read_ahead_(start_path_.c_str(), &filter_) {}
@@ -48,7 +67,7 @@ class Scanner {
     DirNode* root = read_ahead_.Root();
     read_ahead_.Await(root);
     const platform::Listing& listing = root->dir.listing;
-    Item item = ItemOf(root_name_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
+    Item item = ItemOf(root_utf8_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
     Enter(root, item);
     while (!levels_.empty()) {
       Level& level = levels_.back();
@@ -80,7 +99,28 @@ class Scanner {
   bool Wanted(const char* name, const platform::EntryStat& stat) const {
     if (stat.file_system == platform::FileSystem::kKernel) return false;
     if (choices_.one_file_system && stat.file_system == platform::FileSystem::kOther) return false;
-    return !MatchesAny(choices_.excludes, name);
+    return !rules_.ExcludesName(name);
+  }
+
+  // By a pattern with a slash, for the walk to ask: the readers know names
+  // only. The entry `name` of the directory whose path is path_'s first
+  // `dir_len` bytes.
+  bool ExcludedByPath(size_t dir_len, std::string_view name) const {
+    if (!rules_.HasPathPatterns()) return false;
+    std::string path = root_name_;
+    if (path.back() != platform::kSeparator) path += platform::kSeparator;
+    path.append(path_, start_path_.size(), dir_len - start_path_.size());
+    path += name;
+    return rules_.ExcludesPath(WithSlashes(std::move(path)));
+  }
+
+  // A subdirectory, read already, that holds a valid CACHEDIR.TAG.
+  bool IsCache(const platform::Listing& listing) const {
+    if (!choices_.exclude_caches) return false;
+    for (const platform::Entry& entry : listing.entries)
+      if (!(entry.attrib & platform::kDirectory) && std::string_view(listing.NameOf(entry)) == kCacheTag)
+        return IsCacheTag(path_ + kCacheTag);
+    return false;
   }
 
   Item ItemOf(std::string_view name, const platform::EntryStat& stat) const {
@@ -113,14 +153,16 @@ class Scanner {
     Level& level = levels_.back();
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
-    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, level.next_child++);
-    Item item = ItemOf(name, stat);
+    std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, level.next_child++);
+    Item item = ItemOf(utf8, stat);
     if (entry.error) {
       ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
       item.read_error = true;
-    } else if ((entry.attrib & platform::kExcluded) || MatchesAny(choices_.excludes, name)) {
+    } else if ((entry.attrib & platform::kExcluded) || rules_.ExcludesName(name) ||
+               ExcludedByPath(path_.size(), name)) {
       item = Item{};
-      item.name = name;
+      item.name = utf8;
       item.excluded = Excluded::kPattern;
     } else {
       ProgressFile(item.asize);
@@ -130,7 +172,7 @@ class Scanner {
 
   // A subdirectory is known for what it is once opened: its own
   // examination, as the filter saw it, tells whether it was read.
-  void VisitDirectory(const char* name, DirNode* child) {
+  void VisitDirectory(const char* name, std::string_view utf8, DirNode* child) {
     path_ += name;
     path_ += platform::kSeparator;
     ProgressAt(std::string_view(path_.data(), path_.size() - 1));
@@ -142,12 +184,13 @@ class Scanner {
       stat = listing.SelfStat();
     else  // it could not be opened, but may still be examined
       platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
-    Item item = ItemOf(name, stat);
-    if (Wanted(name, stat)) return Enter(child, item);
+    Item item = ItemOf(utf8, stat);
+    bool wanted = Wanted(name, stat) && !ExcludedByPath(levels_.back().path_len, name) && !IsCache(listing);
+    if (wanted) return Enter(child, item);
     read_ahead_.Done(child);
     ShowWhere();
     item = Item{};
-    item.name = name;
+    item.name = utf8;
     item.excluded = ExclusionOf(stat);
     sink_->Leaf(item);
   }
@@ -167,8 +210,11 @@ class Scanner {
   }
 
   const ScanChoices& choices_;
+  const ExcludeRules rules_;
   ScanSink* sink_;
-  const std::string root_name_;
+  const std::string root_name_;  // in messages and the progress line
+  const std::string root_utf8_;  // in the scan, as every name there
+  std::string utf8_name_;        // where a name converted to UTF-8 is held
   std::string path_;
   const std::string start_path_;  // the walk's own, which path_ grows from
   std::vector<Level> levels_;
@@ -177,6 +223,12 @@ class Scanner {
 };
 
 }  // namespace
+
+void WarnOfExcludesThatNeverMatch(const std::string& path, const ScanChoices& choices) {
+  ExcludeRules rules(choices.excludes, false);
+  for (const auto& [pattern, why] : rules.NeverMatching(WithSlashes(AbsoluteStartPath(path))))
+    WriteMessage("warning: exclude pattern '" + pattern + "' never matches", why);
+}
 
 void Scan(const std::string& path, const ScanChoices& choices, ScanSink* sink) {
   Scanner(path, choices, sink).Run();

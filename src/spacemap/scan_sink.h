@@ -14,7 +14,7 @@ struct Item {
   uint64_t dsize = 0;     // bytes it takes on disk
   uint64_t dev = 0;       // for a file, its directory's
   uint64_t ino = 0;
-  uint32_t nlink = 1;
+  uint32_t nlink = 1;     // 0: several names, how many untold (gdu's exports)
   bool notreg = false;    // neither a regular file nor a directory
   bool read_error = false;
   Excluded excluded = Excluded::kNo;
@@ -32,4 +32,4 @@ class ScanSink {
 
 // A file is counted once for all its names when it has more than one name
 // (unless every name is to count) and it is no directory.
-inline bool SharesIdentity(const Item& item) { return item.nlink > 1 && item.ino != 0; }
+inline bool SharesIdentity(const Item& item) { return item.nlink != 1 && item.ino != 0; }

@@ -53,7 +53,9 @@ uint32_t TreeBuilder::AddName(std::string_view name) {
   if (name.size() >= Tree::kChunkBytes) throw std::length_error("a name longer than 64 KiB");
   if (t.chunk_used_ + name.size() + 1 > Tree::kChunkBytes) {
     if (t.chunks_.size() >= UINT32_MAX / Tree::kChunkBytes) throw std::length_error("names beyond 4 GiB");
-    t.chunks_.emplace_back(new char[Tree::kChunkBytes]);
+    // Held before the list grows, so that a list that cannot grow frees it.
+    std::unique_ptr<char[]> chunk(new char[Tree::kChunkBytes]);
+    t.chunks_.push_back(std::move(chunk));
     t.chunk_used_ = 0;
   }
   char* at = t.chunks_.back().get() + t.chunk_used_;

@@ -5,13 +5,7 @@
 #include <vector>
 
 #include "report/out.h"
-
-std::string Printable(std::string_view name) {
-  std::string text(name);
-  for (char& ch : text)
-    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
-  return text;
-}
+#include "spacemap/utf8.h"
 
 namespace {
 
@@ -22,6 +16,23 @@ size_t Columns(const std::string& text) {
 }
 
 }  // namespace
+
+std::string Printable(std::string_view name) {
+  std::string text;
+  text.reserve(name.size());
+  while (!name.empty()) {
+    size_t length = Utf8Length(name);
+    auto lead = static_cast<unsigned char>(name[0]);
+    bool control = length == 1 ? lead < 0x20 || lead == 0x7f
+                               : length == 2 && lead == 0xc2 && static_cast<unsigned char>(name[1]) < 0xa0;  // C1
+    if (length == 0 || control)
+      text += '?';
+    else
+      text.append(name.data(), length);
+    name.remove_prefix(std::max<size_t>(length, 1));
+  }
+  return text;
+}
 
 std::string FitColumns(const std::string& text, size_t columns) {
   if (Columns(text) <= columns) return text;

@@ -18,7 +18,8 @@ struct ViewChoices {
 
 void PrintView(const Tree& tree, const ViewChoices& choices);
 
-// `name` as one line shows it: control bytes become '?'.
+// `name` as one line shows it: a control character, and each byte that is
+// not UTF-8, becomes '?'.
 std::string Printable(std::string_view name);
 // Cuts `text` to `columns` characters of UTF-8, counting one per
 // character, and marks the cut with "~".

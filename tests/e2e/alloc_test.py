@@ -9,10 +9,11 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ON_WINE, environment, make_file, remove_tree
+from harness import ON_WINE, environment, make_file, remove_tree, slow
 
 EXE = os.environ.get("SPACE_FAIL_ALLOC_EXE", "")
 NAME = os.path.splitext(os.path.basename(EXE))[0]
+SPACEMAP_EXE = os.environ.get("SPACEMAP_FAIL_ALLOC_EXE", "")
 
 
 def run(root, threads, fail=None):
@@ -48,3 +49,43 @@ class OutOfMemoryTest(unittest.TestCase):
                     if status == 3:
                         self.assertEqual(err.splitlines()[-1], NAME + ": out of memory: Abnormal program termination",
                                          where)
+
+
+@unittest.skipIf(ON_WINE or not SPACEMAP_EXE, "allocation is made to fail in the POSIX build")
+class SpacemapOutOfMemoryTest(unittest.TestCase):
+    """Each allocation of each mode failing, alone and from there on: the
+    run ends whole or with status 3 and the one message, and leaks nothing
+    (LeakSanitizer, in the sanitizer build, fails the run when it does).
+    Reading the options, most of a small run's allocations and the same in
+    every mode, is swept in the first mode only."""
+
+    def run_spacemap(self, args, fail=None):
+        env = environment(SPACE_THREADS="2", **({"SPACE_FAIL_ALLOC": fail} if fail else {"SPACE_COUNT_ALLOC": "1"}))
+        proc = subprocess.run([SPACEMAP_EXE] + args, cwd=self.dir, env=env, capture_output=True, timeout=120)
+        return proc.returncode, re.sub(rb'"timestamp":\d+', b"", proc.stdout), proc.stderr.decode(errors="replace")
+
+    @slow
+    def test_every_mode_ends_whole_or_with_status_3(self):
+        self.dir = tempfile.mkdtemp(prefix="spacemap-alloc-")
+        self.addCleanup(remove_tree, self.dir)
+        for i in range(5):
+            make_file(os.path.join(self.dir, "tree", "a", "f%d" % i), i * 1000)
+            make_file(os.path.join(self.dir, "tree", "a", "b", "g%d" % i), 300)
+        os.link(os.path.join(self.dir, "tree", "a", "f1"), os.path.join(self.dir, "tree", "a", "b", "again"))
+        subprocess.run([SPACEMAP_EXE, "-o", "scan.json", "tree"], cwd=self.dir, check=True)
+        name = os.path.basename(SPACEMAP_EXE)
+        allocations_of = lambda counted: int(re.search(r"allocations: (\d+)", counted).group(1))
+        options_read = allocations_of(self.run_spacemap(["--version"])[2]) - 64
+        for mode, args in enumerate((["-d", "3", "tree"], ["-o", "-", "tree"], ["-f", "scan.json"],
+                                     ["--html", "-", "tree"], ["--diff", "scan.json", "tree"])):
+            status, whole, counted = self.run_spacemap(args)
+            self.assertEqual(status, 0, counted)
+            for n in range(1 if mode == 0 else options_read, allocations_of(counted) + 8):
+                for fail in (str(n), "%d+" % n):
+                    status, out, err = self.run_spacemap(args, fail)
+                    where = "%s, SPACE_FAIL_ALLOC=%s: %s" % (args, fail, err)
+                    self.assertIn(status, (0, 3), where)
+                    if status == 0:
+                        self.assertEqual((out, err), (whole, ""), where)
+                    else:
+                        self.assertEqual(err, name + ": out of memory: Abnormal program termination\n", where)

@@ -22,6 +22,7 @@ NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
 MARKS = re.compile(r" \[(excluded|unreadable|unreadable inside|hard link counted elsewhere|(other|kernel) file system)\]$")
 LINE = re.compile(r"^ *(\d+) +\d+\.\d% \[[# ]*\] (.*)$")
 ALL = ["-b", "-d", "99", "--top", "999999"]
+CACHE_TAG = b"Signature: 8a477f597d28d172789f06886806bc55"
 
 
 def run(args, env=None, stdin=None, prefix=()):
@@ -36,7 +37,23 @@ def text(data):
     return data.replace(b"\r\n", b"\n")
 
 
-def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparent=False):
+def excluded(root, rel, patterns, hidden=False, caches=False):
+    """As ncdu leaves entries out: a pattern without a slash matches the name,
+    one with a slash the whole path or an ending of it from a component on;
+    dot names with `hidden`, directories with a valid CACHEDIR.TAG with `caches`."""
+    path, name = root + rel, rel.rsplit("/", 1)[-1]
+    endings = [path] + [path[i + 1:] for i, c in enumerate(path) if c == "/" and path[i + 1:i + 2] not in ("", "/")]
+    if any(fnmatch.fnmatchcase(name, p) if "/" not in p else any(fnmatch.fnmatchcase(e, p) for e in endings)
+           for p in patterns) or (hidden and name.startswith(".")):
+        return True
+    try:
+        with open(os.path.join(path, "CACHEDIR.TAG"), "rb") as f:
+            return caches and os.path.isdir(path) and f.read(43) == b"Signature: 8a477f597d28d172789f06886806bc55"
+    except OSError:
+        return False
+
+
+def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparent=False, hidden=False, caches=False):
     """{path below root: size} for every entry, by the rules the manual states:
     allocated bytes (or apparent), each file of several names once where the
     walk meets it first, excluded names and other file systems as nothing."""
@@ -48,7 +65,7 @@ def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparen
         for entry in os.scandir(path):
             child, child_rel = os.path.join(path, entry.name), rel + "/" + entry.name
             cst = os.lstat(child)
-            if any(fnmatch.fnmatchcase(entry.name, p) for p in excludes) or (
+            if excluded(root, child_rel, excludes, hidden, caches) or (
                     entry.is_dir(follow_symlinks=False) and one_fs and cst.st_dev != dev):
                 size = (0, 0)
             elif entry.is_dir(follow_symlinks=False):
@@ -58,7 +75,7 @@ def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparen
             else:
                 seen.add((cst.st_dev, cst.st_ino))
                 size = (-(-cst.st_size // cluster) * cluster if cluster else cst.st_blocks * 512, cst.st_size)
-            sizes[re.sub("[\x00-\x1f\x7f]", "?", child_rel)] = size[1 if apparent else 0]
+            sizes[re.sub("[\x00-\x1f\x7f-\x9f\udc80-\udcff]", "?", child_rel)] = size[1 if apparent else 0]
             total = (total[0] + size[0], total[1] + size[1])
         return total
 
@@ -99,7 +116,7 @@ def make_tree(root):
     os.link(os.path.join(root, "a/b/two"), os.path.join(root, "logs/two-again"))
     os.link(os.path.join(root, "top"), os.path.join(root, "top-again"))
     os.symlink("a", os.path.join(root, "link"))
-    for name in (b"new\nline", b"ctl\x01\x7f", b"latin\xe9"):
+    for name in (b"new\nline", b"ctl\x01\x7f", b"latin\xe9", b"\xff\xfe", "\u65e5\u672c".encode()):
         with open(os.path.join(os.fsencode(root), name), "wb") as f:
             f.write(b"y" * 100)
 
@@ -123,10 +140,18 @@ class SpacemapTest(unittest.TestCase):
             (["--cluster-size", "4096", "-l"], {"cluster": 4096, "count_links": True}),
             (["--cluster-size", "0"], {"cluster": 1}),
             (["--exclude", "*.log", "--exclude", "[bc]"], {"excludes": ["*.log", "[bc]"]}),
-            (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a"]}),
+            (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a", "b/c", "*/x.log"]}),
+            (["--exclude", self.root + "/logs", "--exclude", "[ab]/*/three"], {"excludes": [self.root + "/logs",
+                                                                                         "[ab]/*/three"]}),
+            (["--exclude-hidden", "--exclude-caches"], {"hidden": True, "caches": True}),
         ]
         with open(self.path("patterns"), "w") as f:
-            f.write("# comment\ntop*\n\na\n")
+            f.write("# comment\ntop*\n\na\nb/c\n*/x.log\n")
+        os.makedirs(os.path.join(self.root, ".hidden/cache"))
+        for rel, data in ((".hidden/file", b"h" * 3000), ("a/b/CACHEDIR.TAG", CACHE_TAG + b"\n"),
+                          ("logs/CACHEDIR.TAG", CACHE_TAG[:-1]), (".hidden/cache/CACHEDIR.TAG", CACHE_TAG)):
+            with open(os.path.join(self.root, rel), "wb") as f:
+                f.write(data)
         for args, rules in cases:
             with self.subTest(args=args):
                 result = run(ALL + args + [self.root])
@@ -171,6 +196,8 @@ class SpacemapTest(unittest.TestCase):
         escaped = run(ALL + [self.root]).stdout
         self.assertIn(b"new?line", escaped)
         self.assertIn(b"ctl??", escaped)
+        self.assertIn(b"latin?", escaped)
+        self.assertIn("\u65e5\u672c".encode(), escaped)
         self.assertNotIn(b"\x1b", escaped)  # no colour into a pipe
 
     def test_export_round_trips_and_loads_in_ncdu_and_gdu(self):
@@ -253,12 +280,18 @@ class SpacemapTest(unittest.TestCase):
         cases = [
             (["--bogus"], {}, 2, b"spacemap: command line: The following argument was not expected: --bogus"),
             (["--top", "0"], {}, 2, b"spacemap: command line: --top: must be at least 1"),
-            (["-d", "x"], {}, 2, b"spacemap: command line: Could not convert: --max-depth = x"),
+            (["-d", "x"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
             (["-f", "a", "b"], {}, 2, b"spacemap: command line: "),
             ([], {"SPACEMAP": "--what"}, 2, b"not expected: --what"),
             (["-f", "missing"], {}, 2, b"spacemap: cannot read 'missing': No such file or directory"),
             (["--html", "no/page", "."], {}, 2, b"spacemap: cannot write 'no/page': No such file or directory"),
             (["--html", "-", "-o", "-"], {}, 2, b"spacemap: command line: "),
+            (["--diff", "old"], {}, 2, b"spacemap: command line: --diff: At least 2 required"),
+            (["--diff", "old", "new", "third"], {}, 2, b"spacemap: command line: --diff: At Most 2 required"),
+            ([""], {}, 2, b"spacemap: command line: path: an empty name names no directory"),
+            (["--top", "-1"], {}, 2, b"spacemap: command line: --top: must be a whole number"),
+            (["-d", "-1"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
+            (["--cluster-size", "-5"], {}, 2, b"spacemap: command line: --cluster-size: must be a whole number"),
         ]
         for args, env, status, message in cases:
             with self.subTest(args=args, env=env):
@@ -266,8 +299,18 @@ class SpacemapTest(unittest.TestCase):
                 self.assertEqual(result.returncode, status)
                 self.assertIn(message, result.stderr)
                 self.assertEqual(result.stdout, b"")
-        self.assertIn(b"--one-file-system", run(["--help"]).stdout)
+        help_text = run(["--help"]).stdout.decode()
+        self.assertIn("-l,--count-links            count a file with several names once for each\n", help_text)
+        self.assertIsNone(re.search(r"Excludes|Needs|REQUIRED| x \d|\.\.\.", help_text), help_text)
         self.assertRegex(run(["--version"]).stdout, rb"^spacemap \d+\.\d+\n$")
+        # An exclude that can never match is a warning, not silence.
+        warned = run(["-d", "0", self.root, "--exclude", "logs/", "--exclude", "/elsewhere/*", "--exclude", "a/./b",
+                      "--exclude", self.root + "/a*"])
+        self.assertEqual(warned.returncode, 0)
+        self.assertEqual(warned.stderr.decode().splitlines(), [
+            "spacemap: warning: exclude pattern 'logs/' never matches: no path ends in '/'",
+            "spacemap: warning: exclude pattern '/elsewhere/*' never matches: it is not below " + self.root,
+            "spacemap: warning: exclude pattern 'a/./b' never matches: paths hold no '.' or '..' component"])
         # The command line overrides the variable.
         both = run(["-d", "0", "-b", self.root], env={"SPACEMAP": "-d 2 --si"})
         self.assertEqual(len(both.stdout.splitlines()), 1)
@@ -307,6 +350,71 @@ class ImportTest(unittest.TestCase):
         again = run(["-b", "-d", "2", "--apparent-size", "-f", "-"], stdin=exported.stdout)
         self.assertEqual(again.stdout, result.stdout)
 
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_rewriting_keeps_the_link_count_as_told(self):
+        for told, written in ((b"", b""), (b',"nlink":3', b',"nlink":3')):  # gdu tells no count
+            data = (b'[1,2,{},\n[{"name":"/r"},\n' + b',\n'.join(
+                b'{"name":"%s","asize":2,"dsize":4096,"ino":7,"hlnkc":true%s}' % (n, told) for n in (b"b", b"c")) + b']]\n')
+            rewritten = run(["-f", "-", "-o", "-"], stdin=data).stdout
+            self.assertIn(b'{"name":"c","asize":2,"dsize":4096,"ino":7,"hlnkc":true%s}]' % written, rewritten)
+            self.assertRegex(run(["-b", "-d", "0", "-f", "-"], stdin=rewritten).stdout, rb"^ *4096 ")
+
+    @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+    def test_a_deep_diff_takes_memory_as_the_view_does(self):
+        depth, work = 10000, tempfile.mkdtemp(prefix="spacemap-deep-")
+        self.addCleanup(remove_tree, work)
+        for name, size in (("old.json", 5), ("new.json", 9)):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(b'[1,2,{},\n' + b'[{"name":"/top"}' + b',\n[{"name":"d"}' * depth +
+                        b',{"name":"f","asize":%d}' % size + b']' * (depth + 1) + b']\n')
+        peaks = {}
+        for mode in (["-f", "old.json"], ["--diff", "old.json", "new.json"]):
+            proc = subprocess.Popen([SPACEMAP_EXE, "-d", str(depth + 1), "--apparent-size"] + mode, cwd=work,
+                                    stdout=subprocess.DEVNULL)
+            _, status, usage = os.wait4(proc.pid, 0)
+            self.assertEqual(status, 0)
+            peaks[mode[0]] = usage.ru_maxrss  # KiB
+        # Spelling every changed path whole took 175 MB here.
+        self.assertLess(peaks["--diff"], 2 * peaks["-f"] + 16384, peaks)
+
+
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+class CompressedTest(unittest.TestCase):
+    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
+        work = tempfile.mkdtemp(prefix="spacemap-zst-")
+        self.addCleanup(remove_tree, work)
+        root = os.path.join(work, "tree")
+        make_tree(root)
+        for i in range(300):  # enough for blocks of the codecs and of the reader
+            with open(os.path.join(root, "a", "file%03d.txt" % i), "wb") as f:
+                f.write(b"z" * i)
+        plain = os.path.join(work, "scan.json")
+        self.assertEqual(run(["-o", plain, root]).returncode, 0)
+        with open(plain, "rb") as f:
+            plain_bytes = f.read()
+        view = run(ALL + ["-f", plain]).stdout
+        untimed = lambda data: re.sub(rb'"timestamp":\d+', b"", data)
+        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
+                                 ("scan.zst-less", ["--compress"], "zstd")):
+            with self.subTest(name=name):
+                packed = os.path.join(work, name)
+                self.assertEqual(run(["-f", plain, "-o", packed] + args).returncode, 0)
+                if shutil.which(tool):
+                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
+                    self.assertEqual(untimed(unpacked), untimed(plain_bytes))
+                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
+                with open(packed, "rb") as f:
+                    data = f.read()
+                self.assertLess(len(data), len(plain_bytes) / 3)
+                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
+                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
+                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
+                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
+                                 % (tool, len(data) // 2))
+        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
+        self.assertEqual(damaged.returncode, 2)
+        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
+
 
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
 class Win32Test(unittest.TestCase):
@@ -326,6 +434,28 @@ class Win32Test(unittest.TestCase):
         self.assertNotIn(b"\r", export.stdout)  # the bytes of the format, not text of the console
         again = run(ALL + ["-f", "-"], stdin=export.stdout)
         self.assertEqual(again.stdout, result.stdout)
+
+    def test_compressed_exports_are_refused_by_name(self):
+        out = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, out)
+        result = run(["-o", "Z:" + out.replace("/", "\\") + "\\x.json.zst", "."])
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"compressed exports are not supported in this build", result.stderr)
+        self.assertEqual(os.listdir(out), [])
+
+    def test_names_outside_the_code_page_are_utf8(self):
+        root = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, root)
+        names = ["\u65e5\u672c", "\u4e2d\u56fd", "caf\u00e9"]  # two would be "??" in code page 1252
+        for i, name in enumerate(names):
+            with open(os.path.join(root, name), "wb") as f:
+                f.write(b"x" * 5000 * (i + 1))
+        wine_root = "Z:" + root.replace("/", "\\")
+        for args in (["-o", "-"], ALL):
+            result = run(args + [wine_root], env={"LC_ALL": "C.UTF-8"})
+            self.assertEqual(result.returncode, 0, result.stderr)
+            for name in names:
+                self.assertIn(name.encode(), result.stdout, args)
 
 
 def run_on_terminal(args, env, columns):

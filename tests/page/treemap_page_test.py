@@ -149,6 +149,31 @@ class TreemapPageTest(unittest.TestCase):
         requests = {e["params"]["request"]["url"] for e in b.events if e.get("method") == "Network.requestWillBeSent"}
         self.assertEqual({u.split("#")[0] for u in requests} - {"about:blank"}, {url})
 
+    def test_summed_tiles_say_what_they_are_the_path_shows_once_and_kinds_by_name(self):
+        # Over 100,000 files the page sums, per directory, the entries too small to hold.
+        items = [b'{"name":"huge","asize":1000000000,"dsize":1000000000}']
+        for d in range(10):
+            items.append(b'[{"name":"d%d"},' % d + b",".join(b'{"name":"f%d","asize":1000,"dsize":4096}' % i
+                                                          for i in range(10001)) + b"]")
+        scan = b'[1,2,{},[{"name":"/big"},' + b",".join(items) + b"]]"
+        page = Path(self.temp.name) / "big.html"
+        subprocess.run([SPACEMAP, "-f", "-", "--html", page], input=scan, check=True)
+        b = self.browser
+        b.load(page.as_uri(), 1000, 700)
+        self.assertEqual((b.eval("document.getElementById('title').textContent").count("/big"),
+                          b.eval("document.querySelector('header').textContent").count("/big")), (0, 1))
+        summed = b.eval("drawn.findIndex(d => d.item.kind === SMALLER)")
+        self.assertGreaterEqual(summed, 0)
+        tile = f"map.querySelector('[data-i=\"{summed}\"]')"
+        self.assertEqual(b.eval(f"[{tile}.classList.contains('s'), getComputedStyle({tile}).cursor]"), [True, "default"])
+        b.click(*b.eval(f"(r => [r.x + r.width / 2, r.y + r.height / 2])({tile}.getBoundingClientRect())"))
+        self.assertEqual(b.eval("location.hash"), "")
+        self.assertIn("this page does not hold them", b.eval("info.textContent"))
+        kinds = b.eval("""["unit.pas", "unit.pp", "defs.inc", "app.mo", "libz.so.1.2.13", "x.PNG", ".bashrc", "v.1"]
+          .map(n => GROUPS[groupOfName(n)][0])""")
+        self.assertEqual(kinds, ["Source and text"] * 3 + ["Data and databases", "Programs and libraries", "Images",
+                                                            "Other", "Other"])
+
     @unittest.skipUnless(D3.exists(), "no d3-hierarchy (Debian's node-d3-hierarchy)")
     def test_layout_is_d3_hierarchys_squarified_treemap(self):
         self.browser.load(self.pages["allocated"], 400, 300)

@@ -1,0 +1,28 @@
+#include "spacemap/utf8.h"
+
+size_t Utf8Length(std::string_view s) {
+  auto byte = [&s](size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char lead = byte(0);
+  size_t length;
+  unsigned char low = 0x80, high = 0xbf;  // what the second byte may be
+  if (lead < 0x80) return 1;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;   // no overlong forms
+    if (lead == 0xed) high = 0x9f;  // no surrogates
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;  // nothing past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xbf) return 0;
+  }
+  return length;
+}
+

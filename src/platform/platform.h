@@ -61,6 +61,13 @@ struct EntryStat {
   uint32_t nlink = 1;
   bool regular = true;     // a regular file or a directory
   FileSystem file_system = FileSystem::kSame;
+  // Last modification, seconds since 1970; owner, group and mode (st_mode
+  // whole, its type bits included) where the platform has them: Win32 has
+  // no such owner and mode.
+  bool has_mtime = false;
+  bool has_owner = false;  // uid, gid and mode
+  int64_t mtime = 0;
+  uint32_t uid = 0, gid = 0, mode = 0;
 };
 
 // A directory read whole: its entries in the order the file system delivers

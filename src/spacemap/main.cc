@@ -83,7 +83,9 @@ int Export(const Options& o) {
     ReportFailure("cannot write '" + o.output + "'", errno);
     return 2;
   }
-  ExportWriter writer(out.get(), SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
+  // What an export read back carries is written back, asked for or not.
+  ExportWriter writer(out.get(), SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)),
+                      o.extended || !o.input.empty());
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &writer)) return 2;
   if (!writer.Finish() || !out.Close()) {
     ReportFailure("cannot write '" + o.output + "'", errno ? errno : EIO);
@@ -122,7 +124,7 @@ int Page(const Options& o) {
 }
 
 int View(const Options& o) {
-  Tree tree;
+  Tree tree(o.extended);
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
   PrintView(tree, o.view);
@@ -150,6 +152,7 @@ int Run(int argc, char** argv) {
   std::string variable;
   platform::GetEnv(cmdname(), &variable);
   if (int status = ParseOptions(arguments, variable, &o); status >= 0) return status;
+  o.scan.extended = o.extended;
   std::string no_colour;
   o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();

@@ -76,6 +76,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
           ->type_name("N");
   auto* output = app.add_option("-o,--output", o->output, "write the scan to FILE as a JSON export ('-': stdout)")
                     ->type_name("FILE");
+  app.add_flag("-e,--extended", o->extended, "keep each entry's time, owner and mode, and export them");
   auto* input = app.add_option("-f,--file", o->input, "read a JSON export instead of walking ('-': stdin)")
                    ->type_name("FILE");
   auto* diff = app.add_option("--diff", o->diff, "compare two exports, or an export and a directory")

@@ -13,6 +13,7 @@ struct Options {
   ScanChoices scan;
   ViewChoices view;
   bool count_links = false;
+  bool extended = false;            // -e: time, owner and mode in the export and the tree
   std::string output;               // -o: an export, "-" standard output
   std::string input;                // -f: an export read instead of a walk
   std::string html;                 // --html: the treemap page, "-" standard output

@@ -94,7 +94,23 @@ class Scanner {
     item.ino = stat.ino;
     item.nlink = stat.nlink;
     item.notreg = !stat.regular;
+    if (choices_.extended) item.ext = ExtendedOf(stat);
     return item;
+  }
+
+  static Extended ExtendedOf(const platform::EntryStat& stat) {
+    Extended ext;
+    if (stat.has_mtime) {
+      ext.known |= Extended::kMtime;
+      ext.mtime = stat.mtime;
+    }
+    if (stat.has_owner) {
+      ext.known |= Extended::kUid | Extended::kGid | Extended::kMode;
+      ext.uid = stat.uid;
+      ext.gid = stat.gid;
+      ext.mode = stat.mode;
+    }
+    return ext;
   }
 
   void Enter(DirNode* node, Item& item) {
@@ -113,7 +129,7 @@ class Scanner {
     Level& level = levels_.back();
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
-    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, level.next_child++);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, stat, level.next_child++);
     Item item = ItemOf(name, stat);
     if (entry.error) {
       ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
@@ -129,8 +145,10 @@ class Scanner {
   }
 
   // A subdirectory is known for what it is once opened: its own
-  // examination, as the filter saw it, tells whether it was read.
-  void VisitDirectory(const char* name, DirNode* child) {
+  // examination, as the filter saw it, tells whether it was read. Where
+  // the platform examines a directory only in its parent's listing
+  // (Win32), `in_parent` gives its time.
+  void VisitDirectory(const char* name, const platform::EntryStat& in_parent, DirNode* child) {
     path_ += name;
     path_ += platform::kSeparator;
     ProgressAt(std::string_view(path_.data(), path_.size() - 1));
@@ -143,6 +161,7 @@ class Scanner {
     else  // it could not be opened, but may still be examined
       platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
     Item item = ItemOf(name, stat);
+    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(in_parent);
     if (Wanted(name, stat)) return Enter(child, item);
     read_ahead_.Done(child);
     ShowWhere();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -38,6 +39,15 @@ enum class SortKey { kDisk, kApparent };
 
 class Tree {
  public:
+  // `keep_extended`: the tree keeps each entry's time, owner and mode as
+  // well, 8 bytes a node more; without it, it keeps none of them.
+  explicit Tree(bool keep_extended = false) : keeps_extended_(keep_extended) {}
+  bool KeepsExtended() const { return keeps_extended_; }
+  // What the tree keeps of a node's time, owner and mode (nothing unless it
+  // keeps them). A directory's time is the newest of its own and those of
+  // everything below it; a time is kept in seconds from 1970 to 2106, one
+  // outside those bounds as the nearest of them.
+  Extended ExtendedOf(NodeIndex index) const;
   const Node& At(NodeIndex index) const { return nodes_[index]; }
   std::string_view NameOf(NodeIndex index) const;
   NodeIndex Root() const { return 0; }
@@ -64,6 +74,27 @@ class Tree {
   std::deque<Node> nodes_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunk_used_ = kChunkBytes;
+
+  // Time, owner and mode in 8 bytes: a node names its owner and group by
+  // their place in `owners_`, since a tree holds few of them.
+  struct Extras {
+    uint32_t mtime;  // seconds from 1970 plus 1; 0 when unknown
+    uint16_t mode;   // 0 when unknown
+    uint16_t owner;  // 1 + place in owners_; 0 when unknown, kOwnerElsewhere past the table
+  };
+  static_assert(sizeof(Extras) == 8, "a node's extras stay within 8 bytes");
+  struct Owner {
+    uint32_t uid, gid;
+    uint8_t known;  // Extended::kUid and kGid
+    bool operator==(const Owner& other) const {
+      return uid == other.uid && gid == other.gid && known == other.known;
+    }
+  };
+  static constexpr uint16_t kOwnerElsewhere = UINT16_MAX;
+  const bool keeps_extended_;
+  std::deque<Extras> extras_;  // one a node, when kept
+  std::vector<Owner> owners_;
+  std::unordered_map<NodeIndex, Owner> owners_elsewhere_;  // of nodes past the table's room
 };
 
 // Builds a Tree from a scan: directory totals include everything below, a
@@ -87,9 +118,16 @@ class TreeBuilder : public ScanSink {
     size_t operator()(const Identity& id) const { return std::hash<uint64_t>()(id.ino * 31 + id.dev); }
   };
   bool CountedBefore(const Item& item);
+  void AddExtras(NodeIndex index, const Extended& ext);
+  uint16_t OwnerPlace(NodeIndex index, const Tree::Owner& owner);
+  void FoldNewest(NodeIndex dir, NodeIndex child);
+  struct OwnerHash {
+    size_t operator()(const Tree::Owner& o) const { return std::hash<uint64_t>()(uint64_t(o.uid) << 32 | o.gid); }
+  };
 
   Tree* tree_;
   bool count_links_;
   std::vector<NodeIndex> open_;  // directories entered and not left
   std::unordered_set<Identity, IdentityHash> seen_;
+  std::unordered_map<Tree::Owner, uint16_t, OwnerHash> owner_places_;
 };

@@ -61,4 +61,55 @@ TEST(TreeTest, EveryNameCountsWhenAsked) {
   EXPECT_EQ(tree.Find(tree.Root(), "missing"), 0u);
 }
 
+Item Dated(const char* name, int64_t mtime, uint32_t uid) {
+  Item item = Named(name, 1);
+  item.ext.known = Extended::kMtime | Extended::kUid | Extended::kGid | Extended::kMode;
+  item.ext.mtime = mtime;
+  item.ext.uid = uid;
+  item.ext.gid = uid + 1;
+  item.ext.mode = 0100644;
+  return item;
+}
+
+TEST(TreeTest, KeepsTimesOwnersAndModesADirectoryTheNewestBelowIt) {
+  Tree tree(true);
+  TreeBuilder b(&tree, false);
+  b.Enter(Dated("/r", 100, 0));
+  b.Enter(Dated("d", 50, 1));
+  b.Leaf(Dated("new", 300, 2));
+  b.Leave();
+  b.Leaf(Dated("before-1970", -5, 3));
+  b.Leaf(Dated("after-2106", int64_t(1) << 40, 3));
+  Item unknown = Named("unknown", 1);
+  unknown.ext.known = Extended::kGid;
+  unknown.ext.gid = 9;
+  b.Leaf(unknown);
+  b.Leave();
+  auto at = [&](const char* name) { return tree.ExtendedOf(tree.Find(0, name)); };
+  EXPECT_EQ(tree.ExtendedOf(0).mtime, int64_t(UINT32_MAX) - 1);
+  EXPECT_EQ(at("d").mtime, 300);
+  EXPECT_EQ(at("d").uid, 1u);
+  EXPECT_EQ(at("d").gid, 2u);
+  EXPECT_EQ(at("before-1970").mtime, 0);
+  EXPECT_EQ(at("before-1970").mode, 0100644u);
+  EXPECT_EQ(at("unknown").known, Extended::kGid);
+  EXPECT_EQ(at("unknown").gid, 9u);
+  Tree plain;
+  Build(&plain, false);
+  EXPECT_EQ(plain.ExtendedOf(0).known, 0);
+}
+
+TEST(TreeTest, OwnersPastTheTableAreKeptApart) {
+  Tree tree(true);
+  TreeBuilder b(&tree, false);
+  b.Enter(Dated("/r", 1, 0));
+  const uint32_t kOwners = 70000;
+  for (uint32_t uid = 1; uid <= kOwners; ++uid) b.Leaf(Dated("f", 1, uid));
+  b.Leave();
+  for (NodeIndex i : {NodeIndex(1), NodeIndex(65534), NodeIndex(65535), NodeIndex(kOwners)}) {
+    EXPECT_EQ(tree.ExtendedOf(i).uid, i);
+    EXPECT_EQ(tree.ExtendedOf(i).gid, i + 1);
+  }
+}
+
 }  // namespace

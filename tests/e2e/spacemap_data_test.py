@@ -1,0 +1,162 @@
+"""spacemap end to end, what a scan tells beyond sizes: each entry's time,
+owner and mode through exports (its own, ncdu's and gdu's), the largest
+files, space by kind and views restricted by age. Trees made in a temporary
+directory with times and owners set, checked against a Python walk."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import ON_WINE, remove_tree
+from spacemap_test import NATIVE, SPACEMAP_EXE, run
+
+DAY = 86400
+NOW = int(time.time())
+# Relative path, size, age in days, owner: files of several kinds and ages.
+FILES = [
+    ("photos/a.JPG", 90000, 400, 1001), ("photos/b.jpg", 30000, 10, 1001), ("photos/raw/c.png", 50000, 800, 1002),
+    ("src/main.cc", 7000, 2, 1003), ("src/util.h", 1500, 40, 1003), ("src/.hidden", 100, 5, 0),
+    ("notes", 2500, 100, 0), ("archive.tar.gz", 400000, 1000, 1002), ("Makefile", 300, 3, 0),
+]
+LINK = "photos/latest"  # a symbolic link, neither file nor directory
+DIR_AGE = {"": 1, "photos": 7, "photos/raw": 9, "src": 30}
+
+
+def make_tree(root):
+    for rel, size, age, uid in FILES:
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"x" * size)
+        os.chmod(path, 0o640 if uid else 0o600)
+        if hasattr(os, "chown") and os.geteuid() == 0:
+            os.chown(path, uid, uid + 100)
+        os.utime(path, (NOW, NOW - age * DAY))
+    os.symlink("a.JPG", os.path.join(root, LINK))
+    for rel, age in sorted(DIR_AGE.items(), key=lambda item: -len(item[0])):
+        os.utime(os.path.join(root, rel), (NOW, NOW - age * DAY))
+
+
+def model(root):
+    """{path below root: lstat} of every entry."""
+    stats = {"": os.lstat(root)}
+    for top, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(top, name)
+            stats[os.path.relpath(path, root)] = os.lstat(path)
+    return stats
+
+
+def entries(export):
+    """{path below the start: the export's object} of a JSON export."""
+    found = {}
+
+    def visit(node, prefix):
+        head = node[0] if isinstance(node, list) else node
+        path = prefix + "/" + head["name"] if prefix is not None else ""
+        found[path.lstrip("/")] = head
+        for child in node[1:] if isinstance(node, list) else ():
+            visit(child, path)
+
+    visit(json.loads(export.decode("utf-8", "surrogateescape"))[3], None)
+    return found
+
+
+def extended(obj):
+    return {k: obj[k] for k in ("uid", "gid", "mode", "mtime") if k in obj}
+
+
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+class ExtendedFieldsTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="spacemap-data-")
+        self.addCleanup(remove_tree, self.dir)
+        self.root = os.path.join(self.dir, "tree")
+        make_tree(self.root)
+
+    def export(self, *args, stdin=None):
+        result = run(list(args), stdin=stdin)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        return result.stdout
+
+    def test_extended_export_carries_each_entrys_time_owner_and_mode(self):
+        stats = model(self.root)
+        found = entries(self.export("-e", "-o", "-", self.root))
+        self.assertEqual(set(found), set(stats))
+        for path, st in stats.items():
+            self.assertEqual(extended(found[path]), {"uid": st.st_uid, "gid": st.st_gid, "mode": st.st_mode,
+                                                     "mtime": int(st.st_mtime)}, path)
+        self.assertFalse(any(extended(obj) for obj in entries(self.export("-o", "-", self.root)).values()))
+
+    def test_rewriting_an_export_keeps_what_it_carries(self):
+        ours = self.export("-e", "-o", "-", self.root)
+        rewritten = self.export("-f", "-", "-o", "-", stdin=ours)
+        header = re.compile(rb'"timestamp":\d+')
+        self.assertEqual(header.sub(b"", rewritten), header.sub(b"", ours))
+        for tool, args in (("ncdu", ["-e", "-0", "-o", "-"]), ("gdu", ["-n", "-p", "-o", "-"])):
+            if not shutil.which(tool):
+                continue
+            with self.subTest(tool=tool):
+                theirs = subprocess.run([tool] + args + [self.root], capture_output=True, check=True).stdout
+                expected = {path: extended(obj) for path, obj in entries(theirs).items()}
+                self.assertTrue(all(fields.get("mtime") for fields in expected.values()))
+                again = entries(self.export("-f", "-", "-o", "-", stdin=theirs))
+                self.assertEqual({path: extended(obj) for path, obj in again.items()}, expected)
+
+    @unittest.skipUnless(shutil.which("ncdu") and shutil.which("tmux"), "needs ncdu and tmux")
+    def test_ncdu_shows_them_in_its_item_information(self):
+        export = os.path.join(self.dir, "scan.json")
+        self.export("-e", "-o", export, self.root)
+        st = os.lstat(os.path.join(self.root, "archive.tar.gz"))
+        screen = ncdu_item_info(export)
+        self.assertIn("Mode: -rw-r-----", screen)
+        self.assertRegex(screen, r"UID: %d +GID: %d" % (st.st_uid, st.st_gid))
+        self.assertIn("Last modified: " + time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(st.st_mtime)), screen)
+
+
+@unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
+class Win32ExtendedTest(unittest.TestCase):
+    def test_the_export_carries_the_time_alone(self):
+        root = tempfile.mkdtemp(prefix="spacemap-wine-")
+        self.addCleanup(remove_tree, root)
+        os.makedirs(os.path.join(root, "d"))
+        for rel, age in (("d/old", 400), ("new", 2)):
+            with open(os.path.join(root, rel), "wb") as f:
+                f.write(b"x")
+            os.utime(os.path.join(root, rel), (NOW, NOW - age * DAY))
+        os.utime(os.path.join(root, "d"), (NOW, NOW - 30 * DAY))
+        result = subprocess.run([os.environ["SPACE_WINE"], SPACEMAP_EXE, "-e", "-o", "-",
+                                 "Z:" + root.replace("/", "\\")], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        found = entries(result.stdout)
+        for rel in ("d/old", "new", "d"):
+            self.assertEqual(extended(found[rel]), {"mtime": int(os.lstat(os.path.join(root, rel)).st_mtime)})
+
+
+def ncdu_item_info(export):
+    """ncdu's item information of the largest entry of `export`'s start, as
+    it shows it with its extended mode on."""
+    session = "spacemap-info-%d" % os.getpid()
+    subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "30", "ncdu", "-e", "-f", export],
+                   check=True)
+    try:
+        screen = ""
+        for _ in range(100):
+            if "Item info" not in screen:
+                subprocess.run(["tmux", "send-keys", "-t", session, "i"])
+            screen = subprocess.run(["tmux", "capture-pane", "-p", "-t", session], capture_output=True,
+                                    text=True).stdout
+            if "Last modified" in screen:
+                return screen
+            time.sleep(0.1)
+        raise AssertionError("ncdu showed no item information: %r" % screen)
+    finally:
+        subprocess.run(["tmux", "kill-session", "-t", session])
+
+
+if __name__ == "__main__":
+    unittest.main()

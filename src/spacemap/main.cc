@@ -14,6 +14,8 @@
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
 #include "spacemap/html_output.h"
+#include "spacemap/largest.h"
+#include "spacemap/list_views.h"
 #include "spacemap/options.h"
 #include "spacemap/scan.h"
 #include "spacemap/tree.h"
@@ -123,7 +125,17 @@ int Page(const Options& o) {
   return AnyFailure() ? 2 : 0;
 }
 
+// The largest files take no tree: a heap of them as the scan goes by.
+int Largest(const Options& o) {
+  LargestFiles largest(o.view.largest, o.view.key, o.count_links);
+  if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &largest)) return 2;
+  PrintLargest(largest, o.view);
+  OutFlush();
+  return AnyFailure() ? 2 : 0;
+}
+
 int View(const Options& o) {
+  if (o.view.largest) return Largest(o);
   Tree tree(o.extended);
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;

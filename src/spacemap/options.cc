@@ -41,6 +41,16 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// A count given in digits, not 0.
+CLI::Validator AtLeastOne() {
+  return CLI::Validator(
+      [](std::string& value) {
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return "must be a number";
+        return value.find_first_not_of('0') == std::string::npos ? "must be at least 1" : "";
+      },
+      "");
+}
+
 }  // namespace
 
 int ParseOptions(const std::vector<std::string>& arguments, const std::string& variable, Options* o) {
@@ -54,6 +64,9 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
       ->check(CLI::Validator(
           [](std::string& value) { return value.find_first_not_of('0') == std::string::npos ? "must be at least 1" : ""; },
           ""))
+      ->type_name("N");
+  app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
+      ->check(AtLeastOne())
       ->type_name("N");
   auto* si = app.add_flag("--si", "powers of 1000 rather than 1024");
   auto* bytes = app.add_flag("-b,--bytes", "sizes in bytes (over --si)");

@@ -87,11 +87,6 @@ uint32_t TreeBuilder::AddName(std::string_view name) {
   return offset;
 }
 
-bool TreeBuilder::CountedBefore(const Item& item) {
-  if (count_links_ || !SharesIdentity(item)) return false;
-  return !seen_.insert(Identity{item.dev, item.ino}).second;
-}
-
 // The place of `owner` in the tree's table, which it joins when new; past
 // the table's room, the node's own entry elsewhere.
 uint16_t TreeBuilder::OwnerPlace(NodeIndex index, const Tree::Owner& owner) {
@@ -132,7 +127,7 @@ NodeIndex TreeBuilder::Add(const Item& item, uint8_t flags) {
   if (item.excluded == Excluded::kOtherFileSystem) flags |= Node::kOtherFileSystem;
   if (item.excluded == Excluded::kKernelFileSystem) flags |= Node::kKernelFileSystem;
   if (item.notreg) flags |= Node::kNotRegular;
-  bool counted = !(flags & Node::kDir) && CountedBefore(item);
+  bool counted = !(flags & Node::kDir) && first_names_.CountedBefore(item);
   if (counted) flags |= Node::kLinkCountedElsewhere;
   NodeIndex index = static_cast<NodeIndex>(tree_->nodes_.size());
   // Sizes beyond 2^56 bytes (64 PiB) are no file's: they stop there.

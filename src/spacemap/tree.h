@@ -9,9 +9,9 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "spacemap/first_names.h"
 #include "spacemap/scan_sink.h"
 
 using NodeIndex = uint32_t;
@@ -102,7 +102,7 @@ class Tree {
 // every name counts), and a directory's flags tell of errors below it.
 class TreeBuilder : public ScanSink {
  public:
-  TreeBuilder(Tree* tree, bool count_links) : tree_(tree), count_links_(count_links) {}
+  TreeBuilder(Tree* tree, bool count_links) : tree_(tree), first_names_(count_links) {}
   void Enter(const Item& dir) override;
   void Leaf(const Item& item) override;
   void Leave() override;
@@ -110,14 +110,6 @@ class TreeBuilder : public ScanSink {
  private:
   NodeIndex Add(const Item& item, uint8_t flags);
   uint32_t AddName(std::string_view name);
-  struct Identity {
-    uint64_t dev, ino;
-    bool operator==(const Identity& other) const { return dev == other.dev && ino == other.ino; }
-  };
-  struct IdentityHash {
-    size_t operator()(const Identity& id) const { return std::hash<uint64_t>()(id.ino * 31 + id.dev); }
-  };
-  bool CountedBefore(const Item& item);
   void AddExtras(NodeIndex index, const Extended& ext);
   uint16_t OwnerPlace(NodeIndex index, const Tree::Owner& owner);
   void FoldNewest(NodeIndex dir, NodeIndex child);
@@ -126,8 +118,7 @@ class TreeBuilder : public ScanSink {
   };
 
   Tree* tree_;
-  bool count_links_;
+  FirstNames first_names_;
   std::vector<NodeIndex> open_;  // directories entered and not left
-  std::unordered_set<Identity, IdentityHash> seen_;
   std::unordered_map<Tree::Owner, uint16_t, OwnerHash> owner_places_;
 };

@@ -118,6 +118,47 @@ class ExtendedFieldsTest(unittest.TestCase):
         self.assertIn("Last modified: " + time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(st.st_mtime)), screen)
 
 
+ROW = re.compile(r"^ *(\d+) +(\d+\.\d)% \[[# ]*\] (?:(\d{4}-\d\d-\d\d \d\d:\d\d|-) {1,16})?(.*)$")
+
+
+def rows(output):
+    """(size, share, time or None, label) of each line of a view in bytes."""
+    return [(int(m.group(1)), m.group(2), m.group(3), m.group(4))
+            for m in map(ROW.match, output.decode("utf-8", "surrogateescape").splitlines())]
+
+
+def share(size, total):
+    return "%.1f" % (int(size * 1000 / total + 0.5) / 10)
+
+
+@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
+class ListsTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="spacemap-lists-")
+        self.addCleanup(remove_tree, self.dir)
+        self.root = os.path.join(self.dir, "tree")
+        make_tree(self.root)
+        self.stats = model(self.root)
+
+    def view(self, *args):
+        result = run(["-b"] + list(args))
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        return rows(result.stdout)
+
+    def test_largest_files_wherever_they_lie(self):
+        for args, n, apparent in ((["--largest", "4"], 4, False), (["--largest", "99", "--apparent-size"], 99, True)):
+            with self.subTest(args=args):
+                size = (lambda st: st.st_size) if apparent else (lambda st: st.st_blocks * 512)
+                total = sum(size(st) for st in self.stats.values())
+                files = sorted(((size(st), path) for path, st in self.stats.items() if not os.path.isdir(
+                    os.path.join(self.root, path)) or os.path.islink(os.path.join(self.root, path))),
+                    key=lambda f: (-f[0], f[1]))[:n]
+                expected = [(total, "100.0", None, self.root)] + [(s, share(s, total), None, p) for s, p in files]
+                self.assertEqual(self.view(*args, self.root), expected)
+                export = run(["-o", "-", self.root]).stdout
+                self.assertEqual(rows(run(["-b", "-f", "-"] + args, stdin=export).stdout), expected)
+
+
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
 class Win32ExtendedTest(unittest.TestCase):
     def test_the_export_carries_the_time_alone(self):

@@ -14,6 +14,7 @@ LargestFiles::LargestFiles(size_t count, SortKey key, bool count_links)
 
 void LargestFiles::Enter(const Item& dir) {
   total_ += SizeOf(dir);
+  KeepNewest(dir.ext, &newest_);
   if (dir_path_lens_.empty() && start_name_.empty()) {
     start_name_ = dir.name;
     dir_path_lens_.push_back(0);
@@ -33,6 +34,7 @@ void LargestFiles::Leaf(const Item& item) {
   if (item.excluded != Excluded::kNo || first_names_.CountedBefore(item)) return;
   uint64_t size = SizeOf(item);
   total_ += size;
+  KeepNewest(item.ext, &newest_);
   if (dir_path_lens_.empty()) start_name_ = item.name;
   if (count_ > 0) Offer(item, size);
 }

@@ -30,6 +30,8 @@ class LargestFiles : public ScanSink {
   // Everything the scan counted, directories too.
   uint64_t Total() const { return total_; }
   const std::string& StartName() const { return start_name_; }
+  // The newest time of all the scan holds, as a directory's in the tree.
+  const Extended& Newest() const { return newest_; }
 
  private:
   uint64_t SizeOf(const Item& item) const { return key_ == SortKey::kDisk ? item.dsize : item.asize; }
@@ -41,6 +43,7 @@ class LargestFiles : public ScanSink {
   std::vector<LargeFile> heap_;  // the least of them on top
   uint64_t total_ = 0;
   std::string start_name_;
+  Extended newest_;
   std::string dir_path_;  // of the directory being read, below the start, ending in '/'
   std::vector<size_t> dir_path_lens_;
 };

@@ -5,6 +5,7 @@ void PrintLargest(const LargestFiles& largest, const ViewChoices& choices) {
   ViewRow start;
   start.size = start.total = largest.Total();
   start.label = Printable(largest.StartName());
+  start.ext = largest.Newest();
   rows.Print(start);
   for (const LargeFile& file : largest.Sorted()) {
     ViewRow row;

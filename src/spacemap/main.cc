@@ -68,9 +68,22 @@ bool Import(const std::string& name, ScanSink* sink) {
 }
 
 // The scan of `source`: an export read back, or the directory walked now.
-bool Load(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
+bool LoadAll(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
   if (!walk) return Import(source, sink);
   Scan(source, o.scan, sink);
+  return true;
+}
+
+// The scan of `source`, restricted by age where asked: a file of unknown
+// age, in an export written without times, fails the restriction.
+bool Load(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
+  if (!o.age.Any()) return LoadAll(source, walk, o, sink);
+  AgeFilter filter(o.age, sink);
+  if (!LoadAll(source, walk, o, &filter)) return false;
+  if (uint64_t untimed = filter.Untimed()) {
+    WriteMessage(source, std::to_string(untimed) + " files of unknown age left out (an export written without -e?)");
+    return false;
+  }
   return true;
 }
 
@@ -136,7 +149,7 @@ int Largest(const Options& o) {
 
 int View(const Options& o) {
   if (o.view.largest) return Largest(o);
-  Tree tree(o.extended);
+  Tree tree(o.extended || o.view.time);
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
   PrintView(tree, o.view);
@@ -164,7 +177,7 @@ int Run(int argc, char** argv) {
   std::string variable;
   platform::GetEnv(cmdname(), &variable);
   if (int status = ParseOptions(arguments, variable, &o); status >= 0) return status;
-  o.scan.extended = o.extended;
+  o.scan.extended = o.extended || o.view.time || o.age.Any();
   std::string no_colour;
   o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();

@@ -3,10 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
+#include "spacemap/duration.h"
 
 namespace {
 
@@ -41,6 +43,18 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// An age such as 90d, as the second that many seconds before now.
+CLI::Validator Age(std::optional<int64_t>* bound) {
+  return CLI::Validator(
+      [bound](std::string& value) {
+        int64_t seconds;
+        if (!ParseDuration(value, &seconds)) return std::string("must be a number and a unit (s, h, d, w, m, y) such as 90d");
+        *bound = static_cast<int64_t>(std::time(nullptr)) - seconds;
+        return std::string();
+      },
+      "");
+}
+
 // A count given in digits, not 0.
 CLI::Validator AtLeastOne() {
   return CLI::Validator(
@@ -68,6 +82,14 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
   app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
       ->check(AtLeastOne())
       ->type_name("N");
+  std::string age_text;
+  app.add_option("--older-than", age_text, "only files last modified more than DURATION ago (90d, 6m, 1y)")
+      ->check(Age(&o->age.before))
+      ->type_name("DURATION");
+  app.add_option("--newer-than", age_text, "only files last modified less than DURATION ago")
+      ->check(Age(&o->age.after))
+      ->type_name("DURATION");
+  app.add_flag("--time", o->view.time, "show each entry's newest time of modification");
   auto* si = app.add_flag("--si", "powers of 1000 rather than 1024");
   auto* bytes = app.add_flag("-b,--bytes", "sizes in bytes (over --si)");
   app.add_flag("-x,--one-file-system", o->scan.one_file_system, "stay on the start's file system");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "spacemap/age_filter.h"
 #include "spacemap/scan.h"
 #include "spacemap/view.h"
 
@@ -18,6 +19,7 @@ struct Options {
   std::string input;                // -f: an export read instead of a walk
   std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new
+  AgeBounds age;                    // --older-than, --newer-than
 };
 
 // Words of the variable first, so that the command line overrides them;

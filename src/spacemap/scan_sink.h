@@ -18,6 +18,14 @@ struct Extended {
   uint32_t mode = 0;  // st_mode, the type bits included
 };
 
+// Makes `newest` carry the time of `ext` where that is known and newer.
+inline void KeepNewest(const Extended& ext, Extended* newest) {
+  if (!(ext.known & Extended::kMtime)) return;
+  if ((newest->known & Extended::kMtime) && newest->mtime >= ext.mtime) return;
+  newest->known |= Extended::kMtime;
+  newest->mtime = ext.mtime;
+}
+
 struct Item {
   std::string_view name;  // raw bytes; for the start directory, its path
   uint64_t asize = 0;     // apparent bytes

@@ -160,9 +160,7 @@ class ViewPrinter {
     ViewRow row;
     for (size_t i = shown; i < frame.children.size(); ++i) {
       row.size += tree_.SizeOf(frame.children[i], choices_.key);
-      Extended ext = tree_.ExtendedOf(frame.children[i]);
-      if ((ext.known & Extended::kMtime) && (!(row.ext.known & Extended::kMtime) || ext.mtime > row.ext.mtime))
-        row.ext = ext;
+      KeepNewest(tree_.ExtendedOf(frame.children[i]), &row.ext);
     }
     row.total = frame.total;
     row.depth = depth;

@@ -37,6 +37,7 @@ def make_tree(root):
             os.chown(path, uid, uid + 100)
         os.utime(path, (NOW, NOW - age * DAY))
     os.symlink("a.JPG", os.path.join(root, LINK))
+    os.utime(os.path.join(root, LINK), (NOW, NOW - 20 * DAY), follow_symlinks=False)
     for rel, age in sorted(DIR_AGE.items(), key=lambda item: -len(item[0])):
         os.utime(os.path.join(root, rel), (NOW, NOW - age * DAY))
 
@@ -118,7 +119,7 @@ class ExtendedFieldsTest(unittest.TestCase):
         self.assertIn("Last modified: " + time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(st.st_mtime)), screen)
 
 
-ROW = re.compile(r"^ *(\d+) +(\d+\.\d)% \[[# ]*\] (?:(\d{4}-\d\d-\d\d \d\d:\d\d|-) {1,16})?(.*)$")
+ROW = re.compile(r"^ *(\d+) +(\d+\.\d)% \[[# ]*\] (?:(\d{4}-\d\d-\d\d \d\d:\d\d|- {15}) )?(.*)$")
 
 
 def rows(output):
@@ -140,8 +141,8 @@ class ListsTest(unittest.TestCase):
         make_tree(self.root)
         self.stats = model(self.root)
 
-    def view(self, *args):
-        result = run(["-b"] + list(args))
+    def view(self, *args, stdin=None):
+        result = run(["-b"] + list(args), stdin=stdin)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         return rows(result.stdout)
 
@@ -157,6 +158,40 @@ class ListsTest(unittest.TestCase):
                 self.assertEqual(self.view(*args, self.root), expected)
                 export = run(["-o", "-", self.root]).stdout
                 self.assertEqual(rows(run(["-b", "-f", "-"] + args, stdin=export).stdout), expected)
+
+
+    def tree_view(self, *args, stdin=None):
+        """{path below the start: (size, time shown)} of the whole tree."""
+        found, stack = {}, []
+        for size, _, shown, label in self.view("-d", "99", "--top", "9999", *args, stdin=stdin):
+            depth = (len(label) - len(label.lstrip(" "))) // 2 + (1 if stack else 0)
+            del stack[depth:]
+            path = "/".join(stack[1:] + [label.strip().rstrip("/")]) if stack else ""
+            stack.append(label.strip().rstrip("/"))
+            found[path] = (size, shown)
+        return found
+
+    def test_age_restricts_the_files_and_time_shows_the_newest(self):
+        def stamp(seconds):
+            return time.strftime("%Y-%m-%d %H:%M", time.localtime(seconds))
+
+        is_dir = {path: os.path.isdir(os.path.join(self.root, path)) and not os.path.islink(
+            os.path.join(self.root, path)) for path in self.stats}
+        cases = [(["--older-than", "90d"], lambda age: age > 90), (["--newer-than", "30d"], lambda age: age < 30),
+                 (["--newer-than", "1y", "--older-than", "30d"], lambda age: 30 < age < 365)]
+        for args, kept in cases:
+            with self.subTest(args=args):
+                left = {p: st for p, st in self.stats.items() if is_dir[p] or kept((NOW - st.st_mtime) / DAY)}
+                expected = {p: (sum(st.st_blocks * 512 for q, st in left.items() if q == p or p == "" or q.startswith(
+                    p + "/")), stamp(max(st.st_mtime for q, st in left.items() if q == p or p == "" or q.startswith(
+                        p + "/")))) for p in left}
+                self.assertEqual(self.tree_view("--time", *args, self.root), expected)
+                export = run(["-e", "-o", "-"] + args + [self.root]).stdout
+                self.assertEqual(self.tree_view("--time", "-f", "-", stdin=export), expected)
+        untimed = run(["--older-than", "1d", "-f", "-"], stdin=run(["-o", "-", self.root]).stdout)
+        self.assertEqual((untimed.returncode, untimed.stdout), (2, b""))
+        self.assertEqual(untimed.stderr, b"spacemap: -: %d files of unknown age left out (an export written without "
+                         b"-e?)\n" % sum(not d for d in is_dir.values()))
 
 
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")

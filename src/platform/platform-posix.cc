@@ -294,6 +294,7 @@ bool Wanted(Dir* dir, int fd, const SubdirFilter* filter) {
 }  // namespace
 
 const bool kKnowsAllocatedSize = true;
+const bool kNamesIgnoreCase = false;
 
 bool ExaminePath(const char* path, EntryStat* stat) {
   struct stat st;

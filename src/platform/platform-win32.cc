@@ -243,6 +243,7 @@ bool IsFile(std::wstring path) {
 }  // namespace
 
 const bool kKnowsAllocatedSize = false;
+const bool kNamesIgnoreCase = true;
 
 // A directory's own size is nothing here.
 bool ExaminePath(const char*, EntryStat*) { return false; }

@@ -165,6 +165,9 @@ bool ExaminePath(const char* path, EntryStat* stat);
 // True where EntryStat::allocated is the file system's own count; false
 // where it is the apparent size, to be rounded to the drive's clusters.
 extern const bool kKnowsAllocatedSize;
+// True where names that differ only in the case of their letters name the
+// same file, so that kinds of files by extension are told apart in any case.
+extern const bool kNamesIgnoreCase;
 // The pacer of a read holds it until the walk makes room, ResumeRead: the
 // platform does not count on the read to give back what it holds meanwhile.
 void PauseRead();

@@ -147,8 +147,18 @@ int Largest(const Options& o) {
   return AnyFailure() ? 2 : 0;
 }
 
+// So do the kinds of files: a sum for each extension.
+int Types(const Options& o) {
+  TypeTotals types(o.count_links);
+  if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &types)) return 2;
+  PrintTypes(types, o.view);
+  OutFlush();
+  return AnyFailure() ? 2 : 0;
+}
+
 int View(const Options& o) {
   if (o.view.largest) return Largest(o);
+  if (o.view.types) return Types(o);
   Tree tree(o.extended || o.view.time);
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;

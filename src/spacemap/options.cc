@@ -79,9 +79,11 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
           [](std::string& value) { return value.find_first_not_of('0') == std::string::npos ? "must be at least 1" : ""; },
           ""))
       ->type_name("N");
-  app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
+  auto* largest = app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
       ->check(AtLeastOne())
       ->type_name("N");
+  auto* types = app.add_flag("--types", o->view.types, "space by kind of file: extensions and their groups")
+                    ->excludes(largest);
   std::string age_text;
   app.add_option("--older-than", age_text, "only files last modified more than DURATION ago (90d, 6m, 1y)")
       ->check(Age(&o->age.before))
@@ -124,6 +126,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
       ->excludes(output)
       ->excludes(diff);
   app.get_option("path")->excludes(input)->excludes(diff);
+  for (CLI::Option* view : {largest, types}) view->excludes(output)->excludes(diff);
 
   std::vector<std::string> words = Words(variable);
   words.insert(words.end(), arguments.begin() + 1, arguments.end());

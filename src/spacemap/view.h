@@ -9,6 +9,7 @@
 
 struct ViewChoices {
   size_t largest = 0;  // when not 0: the largest files of the whole scan instead of the tree
+  bool types = false;  // space by kind of file instead of the tree
   unsigned depth = 1;
   size_t top = 20;  // entries per directory; the rest go in one line
   Units units = Units::kBinary;

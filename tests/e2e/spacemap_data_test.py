@@ -160,6 +160,39 @@ class ListsTest(unittest.TestCase):
                 self.assertEqual(rows(run(["-b", "-f", "-"] + args, stdin=export).stdout), expected)
 
 
+    def test_types_sum_files_by_extension_under_their_groups(self):
+        groups = {"JPG": "Images", "jpg": "Images", "png": "Images", "cc": "Source and text",
+                  "h": "Source and text", "gz": "Archives and packages", "": "Other"}
+        kinds, dirs = {}, [0, 0]
+        for path, st in self.stats.items():
+            if os.path.isdir(os.path.join(self.root, path)) and not os.path.islink(os.path.join(self.root, path)):
+                dirs = [dirs[0] + st.st_blocks * 512, dirs[1] + 1]
+                continue
+            name = os.path.basename(path)
+            ext = name.rsplit(".", 1)[1] if name.rfind(".") > 0 else ""
+            kinds.setdefault(ext, [0, 0])
+            kinds[ext] = [kinds[ext][0] + st.st_blocks * 512, kinds[ext][1] + 1]
+        total = dirs[0] + sum(size for size, _ in kinds.values())
+
+        def counted(files):
+            return "%d file%s" % (files, "" if files == 1 else "s")
+
+        lines = [(dirs[0], "(directories): %d" % dirs[1], [])]
+        for group in set(groups.values()):
+            exts = sorted(((kinds[e][0], e, kinds[e][1]) for e in kinds if groups[e] == group), key=lambda k: (-k[0], k[1]))
+            size, files = sum(k[0] for k in exts), sum(k[2] for k in exts)
+            lines.append((size, "%s: %s" % (group, counted(files)), [
+                (s, "  %s: %s" % ("." + e if e else "(no extension)", counted(n))) for s, e, n in exts]))
+        lines.sort(key=lambda line: (-line[0], line[1].startswith("("), line[1]))
+        expected = [(total, "100.0", None, self.root)]
+        for size, label, exts in lines:
+            expected.append((size, share(size, total), None, label))
+            expected += [(s, share(s, total), None, e) for s, e in exts]
+        self.assertEqual(self.view("--types", self.root), expected)
+        groups_only = [row for row in expected if not row[3].startswith("  ")]
+        self.assertEqual(self.view("--types", "-d", "0", "-f", "-", stdin=run(["-o", "-", self.root]).stdout),
+                         groups_only)
+
     def tree_view(self, *args, stdin=None):
         """{path below the start: (size, time shown)} of the whole tree."""
         found, stack = {}, []

@@ -131,7 +131,7 @@ int Page(const Options& o) {
   Tree tree;
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
-  if (!WriteTreemapPage(tree, o.view.key, out.get()) || !out.Close()) {
+  if (!WriteTreemapPage(tree, o.view.key, o.view.largest, out.get()) || !out.Close()) {
     ReportFailure("cannot write '" + o.html + "'", errno ? errno : EIO);
     return 2;
   }

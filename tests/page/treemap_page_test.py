@@ -149,6 +149,34 @@ class TreemapPageTest(unittest.TestCase):
         requests = {e["params"]["request"]["url"] for e in b.events if e.get("method") == "Network.requestWillBeSent"}
         self.assertEqual({u.split("#")[0] for u in requests} - {"about:blank"}, {url})
 
+    def test_a_kind_clicked_in_its_table_picks_out_its_files(self):
+        b = self.browser
+        b.load(self.pages["allocated"], 1000, 700)
+        kinds = b.eval("[...document.querySelectorAll('#kinds tr')].map(r => r.cells[0].textContent)")
+        self.assertIn("Images", kinds)
+        self.assertIn(".png", kinds)
+        picked = "[...map.querySelectorAll('.t.k')].map(e => drawn[+e.dataset.i].item.name)"
+        files = "[...map.querySelectorAll('.t.%s')].filter(e => drawn[+e.dataset.i].item.kind === FILE).length"
+        for label, expected in (("Images", files % "g2"), (".png", "[...map.querySelectorAll('.t.g2')].filter(e => "
+                                "drawn[+e.dataset.i].item.name.endsWith('.png')).length")):
+            row = "[...document.querySelectorAll('#kinds tr')].find(r => r.cells[0].textContent === %r)" % label
+            b.eval(f"{row}.scrollIntoView()")
+            b.click(*b.eval(f"(r => [r.x + 5, r.y + 5])({row}.getBoundingClientRect())"))
+            shown = b.eval(picked)
+            self.assertGreater(len(shown), 0, label)
+            self.assertEqual(len(shown), b.eval(expected), label)
+            self.assertTrue(all(n.endswith((".png", ".jpg")) for n in shown), shown)
+            b.click(*b.eval(f"(r => [r.x + 5, r.y + 5])({row}.getBoundingClientRect())"))
+            self.assertEqual(b.eval(picked), [], label)
+
+    def test_the_largest_files_are_listed_when_asked(self):
+        page = Path(self.temp.name) / "largest.html"
+        subprocess.run([SPACEMAP, "--largest", "3", "--html", page, self.top], check=True)
+        self.browser.load(page.as_uri(), 1000, 700)
+        files = sorted(((s[0], "/".join(p)) for p, s in self.sizes.items()
+                        if p and (self.top / Path(*p)).is_file()), key=lambda f: (-f[0], f[1]))[:3]
+        self.assertEqual(self.browser.eval("data.largest"), [[p, s] for s, p in files])
+
     @unittest.skipUnless(D3.exists(), "no d3-hierarchy (Debian's node-d3-hierarchy)")
     def test_layout_is_d3_hierarchys_squarified_treemap(self):
         self.browser.load(self.pages["allocated"], 400, 300)

@@ -12,13 +12,9 @@ TEST(KindsTest, ExtensionsAndTheirGroups) {
     const char* extension;
     const char* group;
   } cases[] = {
-      {"photo.JPG", platform::kNamesIgnoreCase ? "jpg" : "JPG", "Images"},
-      {"a.tar.gz", "gz", "Archives and packages"},
-      {".bashrc", "", "Other"},
-      {"Makefile", "", "Other"},
-      {"trailing.", "", "Other"},
-      {"x.unheard-of", "unheard-of", "Other"},
-      {"libc.so", "so", "Programs and libraries"},
+      {"photo.JPG", platform::kNamesIgnoreCase ? "jpg" : "JPG", "Images"}, {"a.tar.gz", "gz", "Archives and packages"},
+      {".bashrc", "", "Other"}, {"Makefile", "", "Other"}, {"trailing.", "", "Other"},
+      {"x.unheard-of", "unheard-of", "Other"}, {"libc.so", "so", "Programs and libraries"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtensionOf(c.name), c.extension) << c.name;

@@ -56,7 +56,9 @@ void PrintLargest(const LargestFiles& largest, const ViewChoices& choices) {
   }
 }
 
-void PrintTypes(const TypeTotals& types, const ViewChoices& choices) {
+void PrintTypes(const TypeTotals& types, const ViewChoices& view_choices) {
+  ViewChoices choices = view_choices;
+  choices.time = false;  // a kind has no time of its own
   uint64_t total = types.Total(choices.key);
   ViewRowPrinter rows(choices, total);
   PrintKind(rows, KindTotal{"", total, total, 0}, total, 0, Printable(types.StartName()), SortKey::kDisk);

@@ -48,7 +48,7 @@ CLI::Validator Age(std::optional<int64_t>* bound) {
   return CLI::Validator(
       [bound](std::string& value) {
         int64_t seconds;
-        if (!ParseDuration(value, &seconds)) return std::string("must be a number and a unit (s, h, d, w, m, y) such as 90d");
+        if (!ParseDuration(value, &seconds)) return std::string("must be a number and a unit (s h d w m y), as 90d");
         *bound = static_cast<int64_t>(std::time(nullptr)) - seconds;
         return std::string();
       },
@@ -79,12 +79,13 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
           [](std::string& value) { return value.find_first_not_of('0') == std::string::npos ? "must be at least 1" : ""; },
           ""))
       ->type_name("N");
-  auto* largest = app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
-      ->check(AtLeastOne())
-      ->type_name("N");
+  auto* largest =
+      app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
+          ->check(AtLeastOne())
+          ->type_name("N");
   auto* types = app.add_flag("--types", o->view.types, "space by kind of file: extensions and their groups")
                     ->excludes(largest);
-  std::string age_text;
+  std::string age_text;  // what the validators read: the bounds are their work
   app.add_option("--older-than", age_text, "only files last modified more than DURATION ago (90d, 6m, 1y)")
       ->check(Age(&o->age.before))
       ->type_name("DURATION");

@@ -63,7 +63,8 @@ TEST(TreeTest, EveryNameCountsWhenAsked) {
 
 Item Dated(const char* name, int64_t mtime, uint32_t uid) {
   Item item = Named(name, 1);
-  item.ext = Extended{Extended::kMtime | Extended::kUid | Extended::kGid | Extended::kMode, mtime, uid, uid + 1, 0100644};
+  uint8_t all = Extended::kMtime | Extended::kUid | Extended::kGid | Extended::kMode;
+  item.ext = Extended{all, mtime, uid, uid + 1, 0100644};
   return item;
 }
 

@@ -65,7 +65,8 @@ std::string FormatTime(const Extended& ext) {
   return text;
 }
 
-ViewRowPrinter::ViewRowPrinter(const ViewChoices& choices, uint64_t largest) : choices_(choices), size_columns_(kSizeColumns) {
+ViewRowPrinter::ViewRowPrinter(const ViewChoices& choices, uint64_t largest)
+    : choices_(choices), size_columns_(kSizeColumns) {
   // The bar takes a fifth of a terminal, within bounds; a pipe gets ten.
   bar_ = choices.width ? std::clamp(choices.width / 5, 5, 20) : 10;
   if (choices.units == Units::kBytes)

@@ -36,16 +36,22 @@ list(APPEND SPACE_PROGRAMS spacemap)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/cli11)
 file(CREATE_LINK ${SPACE_CLI11_DIR}/CLI ${CMAKE_BINARY_DIR}/cli11/CLI SYMBOLIC)
 add_library(spacemap_core STATIC
+  src/spacemap/age_filter.cc
   src/spacemap/diff.cc
+  src/spacemap/duration.cc
   src/spacemap/exclude.cc
   src/spacemap/export_reader.cc
   src/spacemap/export_stream.cc
   src/spacemap/export_writer.cc
   src/spacemap/glob.cc
   src/spacemap/html_output.cc
+  src/spacemap/kinds.cc
+  src/spacemap/largest.cc
+  src/spacemap/list_views.cc
   src/spacemap/options.cc
   src/spacemap/scan.cc
   src/spacemap/tree.cc
+  src/spacemap/types.cc
   src/spacemap/units.cc
   src/spacemap/view.cc
 )

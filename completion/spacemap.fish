@@ -4,6 +4,12 @@
 complete -c spacemap -f -a '(__fish_complete_directories (commandline -ct) "")'
 complete -c spacemap -s d -l max-depth -x -d 'levels shown below the start'
 complete -c spacemap -l top -x -d 'entries shown per directory'
+complete -c spacemap -l largest -x -d 'the largest files of the whole scan'
+complete -c spacemap -l types -d 'space by kind of file'
+complete -c spacemap -l older-than -x -a '30d 90d 6m 1y' -d 'only files last modified longer ago'
+complete -c spacemap -l newer-than -x -a '1d 7d 30d 90d' -d 'only files last modified more recently'
+complete -c spacemap -l time -d 'show the newest time of modification'
+complete -c spacemap -s e -l extended -d 'keep and export times, owners and modes'
 complete -c spacemap -l si -d 'powers of 1000'
 complete -c spacemap -s b -l bytes -d 'sizes in bytes'
 complete -c spacemap -s x -l one-file-system -d "stay on the start's file system"

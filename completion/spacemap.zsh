@@ -5,6 +5,12 @@
 _arguments -s \
   '(-d --max-depth)'{-d,--max-depth}'[levels shown below the start]:levels' \
   '--top[entries shown per directory]:entries' \
+  '(--types)--largest[the largest files of the whole scan]:files' \
+  '(--largest)--types[space by kind of file]' \
+  '--older-than[only files last modified longer ago]:duration (90d, 6m, 1y)' \
+  '--newer-than[only files last modified more recently]:duration (90d, 6m, 1y)' \
+  '--time[show the newest time of modification]' \
+  '(-e --extended)'{-e,--extended}'[keep and export times, owners and modes]' \
   '--si[powers of 1000]' \
   '(-b --bytes)'{-b,--bytes}'[sizes in bytes]' \
   '(-x --one-file-system)'{-x,--one-file-system}'[stay on the start'\''s file system]' \

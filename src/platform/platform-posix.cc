@@ -69,6 +69,11 @@ EntryStat StatOf(const struct stat& st) {
   stat.ino = static_cast<uint64_t>(st.st_ino);
   stat.nlink = static_cast<uint32_t>(st.st_nlink);
   stat.regular = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+  stat.has_mtime = stat.has_owner = true;
+  stat.mtime = static_cast<int64_t>(st.st_mtime);
+  stat.uid = static_cast<uint32_t>(st.st_uid);
+  stat.gid = static_cast<uint32_t>(st.st_gid);
+  stat.mode = static_cast<uint32_t>(st.st_mode);
   return stat;
 }
 
@@ -289,6 +294,7 @@ bool Wanted(Dir* dir, int fd, const SubdirFilter* filter) {
 }  // namespace
 
 const bool kKnowsAllocatedSize = true;
+const bool kNamesIgnoreCase = false;
 
 bool ExaminePath(const char* path, EntryStat* stat) {
   struct stat st;

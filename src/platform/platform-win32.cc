@@ -153,6 +153,13 @@ unsigned Attributes(const WIN32_FIND_DATAW& data) {
   return attrib;
 }
 
+// A file time (100 ns ticks since 1601) as seconds since 1970, rounded down.
+int64_t UnixSeconds(const FILETIME& time) {
+  constexpr int64_t kTicksPerSecond = 10000000, kTicksBefore1970 = 116444736000000000;
+  int64_t ticks = static_cast<int64_t>(uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime) - kTicksBefore1970;
+  return ticks / kTicksPerSecond - (ticks % kTicksPerSecond < 0);
+}
+
 // Each entry's name goes into the listing twice: in the ANSI code page for
 // the report, and as the wide name itself (its raw UTF-16 units), by which
 // its subdirectories are found again.
@@ -173,6 +180,8 @@ void Add(const WIN32_FIND_DATAW& data, const SubdirFilter* filter, Listing* list
     // for the walk that counts clusters.
     EntryStat stat;
     stat.apparent = stat.allocated = entry.size;
+    stat.has_mtime = true;
+    stat.mtime = UnixSeconds(data.ftLastWriteTime);
     if ((entry.attrib & kDirectory) && !(*filter)(name.c_str(), stat)) entry.attrib ^= kDirectory | kExcluded;
     listing->stats.push_back(stat);
   }
@@ -243,6 +252,7 @@ bool IsFile(std::wstring path) {
 }  // namespace
 
 const bool kKnowsAllocatedSize = false;
+const bool kNamesIgnoreCase = true;
 
 // A directory's own size is nothing here.
 bool ExaminePath(const char*, EntryStat*) { return false; }

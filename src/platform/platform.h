@@ -62,6 +62,13 @@ struct EntryStat {
   uint32_t nlink = 1;
   bool regular = true;     // a regular file or a directory
   FileSystem file_system = FileSystem::kSame;
+  // Last modification, seconds since 1970; owner, group and mode (st_mode
+  // whole, its type bits included) where the platform has them: Win32 has
+  // no such owner and mode.
+  bool has_mtime = false;
+  bool has_owner = false;  // uid, gid and mode
+  int64_t mtime = 0;
+  uint32_t uid = 0, gid = 0, mode = 0;
 };
 
 // A directory read whole: its entries in the order the file system delivers
@@ -159,6 +166,9 @@ bool ExaminePath(const char* path, EntryStat* stat);
 // True where EntryStat::allocated is the file system's own count; false
 // where it is the apparent size, to be rounded to the drive's clusters.
 extern const bool kKnowsAllocatedSize;
+// True where names that differ only in the case of their letters name the
+// same file, so that kinds of files by extension are told apart in any case.
+extern const bool kNamesIgnoreCase;
 // The pacer of a read holds it until the walk makes room, ResumeRead: the
 // platform does not count on the read to give back what it holds meanwhile.
 void PauseRead();

@@ -292,6 +292,26 @@ class Reader {
     return Excluded::kPattern;
   }
 
+  // ncdu -e's fields, and gdu's time; false when `key_` names none.
+  bool ReadExtended(Extended* ext) {
+    if (key_ == "mtime") {
+      ext->mtime = static_cast<int64_t>(std::min<uint64_t>(ReadUnsigned(), INT64_MAX));
+      ext->known |= Extended::kMtime;
+    } else if (key_ == "uid") {
+      ext->uid = static_cast<uint32_t>(std::min<uint64_t>(ReadUnsigned(), UINT32_MAX));
+      ext->known |= Extended::kUid;
+    } else if (key_ == "gid") {
+      ext->gid = static_cast<uint32_t>(std::min<uint64_t>(ReadUnsigned(), UINT32_MAX));
+      ext->known |= Extended::kGid;
+    } else if (key_ == "mode") {
+      ext->mode = static_cast<uint32_t>(std::min<uint64_t>(ReadUnsigned(), UINT32_MAX));
+      ext->known |= Extended::kMode;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   Item ReadItem() {
     uint64_t start = offset_;
     Expect('{');
@@ -324,7 +344,7 @@ class Reader {
         } else if (key_ == "excluded") {
           ReadString(&scratch_);
           item.excluded = ExclusionOf(scratch_);
-        } else {
+        } else if (!ReadExtended(&item.ext)) {
           SkipValue();
         }
         if (Peek() == '}') break;

@@ -1,5 +1,6 @@
 #include "spacemap/export_writer.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -44,7 +45,8 @@ void AppendJsonString(std::string_view name, std::string* out) {
   out->push_back('"');
 }
 
-ExportWriter::ExportWriter(OutputStream* out, const char* version, int64_t timestamp) : out_(out) {
+ExportWriter::ExportWriter(OutputStream* out, const char* version, int64_t timestamp, bool extended)
+    : out_(out), extended_(extended) {
   buffer_ = "[1,2,{\"progname\":\"spacemap\",\"progver\":\"";
   buffer_ += version;
   buffer_ += "\",\"timestamp\":";
@@ -59,6 +61,15 @@ void ExportWriter::Number(const char* key, uint64_t value) {
   buffer_ += "\":";
   char digits[24];
   buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// In ncdu's order. A time before 1970 is written as 0, since ncdu reads
+// no sign.
+void ExportWriter::ExtendedFields(const Extended& ext) {
+  if (ext.known & Extended::kUid) Number("uid", ext.uid);
+  if (ext.known & Extended::kGid) Number("gid", ext.gid);
+  if (ext.known & Extended::kMode) Number("mode", ext.mode);
+  if (ext.known & Extended::kMtime) Number("mtime", static_cast<uint64_t>(std::max<int64_t>(ext.mtime, 0)));
 }
 
 // As ncdu writes it: sizes only when not 0, a directory's device only where
@@ -76,6 +87,7 @@ void ExportWriter::Object(const Item& item, bool dir) {
   if (item.asize) Number("asize", item.asize);
   if (item.dsize) Number("dsize", item.dsize);
   if (dir && (dirs_dev_.empty() || dirs_dev_.back() != item.dev)) Number("dev", item.dev);
+  if (extended_) ExtendedFields(item.ext);
   if (!dir && SharesIdentity(item)) {
     Number("ino", item.ino);
     buffer_ += ",\"hlnkc\":true";

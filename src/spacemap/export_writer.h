@@ -14,7 +14,9 @@ class ExportWriter : public ScanSink {
  public:
   // Writes to `out`, which stays the caller's; `version` names this
   // program in the header, `timestamp` its time (seconds since 1970).
-  ExportWriter(OutputStream* out, const char* version, int64_t timestamp);
+  // `extended`: each entry's time, owner and mode too, where known, as
+  // ncdu -e writes them.
+  ExportWriter(OutputStream* out, const char* version, int64_t timestamp, bool extended = false);
   void Enter(const Item& dir) override;
   void Leaf(const Item& item) override;
   void Leave() override;
@@ -25,11 +27,13 @@ class ExportWriter : public ScanSink {
   void Object(const Item& item, bool dir);
   void Name(std::string_view name);
   void Number(const char* key, uint64_t value);
+  void ExtendedFields(const Extended& ext);
   void Flush();
 
   OutputStream* out_;
   std::string buffer_;
   std::vector<uint64_t> dirs_dev_;  // of the directories entered
+  bool extended_;
   bool failed_ = false;
 };
 

@@ -1,8 +1,12 @@
 #include "spacemap/html_output.h"
 
+#include <charconv>
 #include <vector>
 
+#include "spacemap/kinds.h"
+#include "spacemap/largest.h"
 #include "spacemap/treemap_page.h"
+#include "spacemap/types.h"
 
 namespace {
 
@@ -17,10 +21,65 @@ std::vector<NodeIndex> FilesBefore(const Tree& tree) {
   return before;
 }
 
+void AppendNumbers(std::initializer_list<uint64_t> numbers, std::string* out) {
+  for (uint64_t n : numbers) {
+    char digits[24];
+    *out += ',';
+    out->append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+  }
+}
+
+// "groups": [name, extensions] of each group, the index of one naming it.
+std::string Groups() {
+  std::string json = ",\"groups\":[";
+  for (size_t group = 0; group < kKindGroupCount; ++group) {
+    json += group ? ",[" : "[";
+    json += PageQuotedName(kKindGroups[group].name) + "," + PageQuotedName(kKindGroups[group].extensions) + "]";
+  }
+  return json + "]";
+}
+
+// "kinds": [group, extension, allocated, apparent, files] of each extension,
+// largest first; the page holds them whole, whatever it leaves out of its tiles.
+std::string Kinds(const Tree& tree, SortKey key) {
+  TypeTotals types(false);
+  tree.Replay(&types);
+  std::string json = ",\"kinds\":[";
+  bool first = true;
+  for (const GroupTotal& group : types.Sorted(key)) {
+    for (const KindTotal& kind : group.extensions) {
+      json += first ? "[" : ",[";
+      first = false;
+      json += std::to_string(group.group) + "," + PageQuotedName(kind.extension);
+      AppendNumbers({kind.dsize, kind.asize, kind.files}, &json);
+      json += "]";
+    }
+  }
+  return json + "]";
+}
+
+// "largest": [path below the root, size] of each of the largest files, by the page's size.
+std::string Largest(const Tree& tree, SortKey key, size_t count) {
+  LargestFiles largest(count, key, false);
+  tree.Replay(&largest);
+  std::string json = ",\"largest\":[";
+  bool first = true;
+  for (const LargeFile& file : largest.Sorted()) {
+    json += first ? "[" : ",[";
+    first = false;
+    json += PageQuotedName(file.path);
+    AppendNumbers({file.size}, &json);
+    json += "]";
+  }
+  return json + "]";
+}
+
 }  // namespace
 
-bool WriteTreemapPage(const Tree& tree, SortKey key, std::FILE* out) {
-  TreemapPage page(out, {std::string(tree.NameOf(tree.Root())), key == SortKey::kApparent});
+bool WriteTreemapPage(const Tree& tree, SortKey key, size_t largest, std::FILE* out) {
+  std::string members = Groups() + Kinds(tree, key);
+  if (largest) members += Largest(tree, key, largest);
+  TreemapPage page(out, {std::string(tree.NameOf(tree.Root())), key == SortKey::kApparent, members});
   std::vector<NodeIndex> files_before = FilesBefore(tree);
   size_t open = 0;  // directories the page entered and has not closed
   tree.PreOrder(key, [&](NodeIndex index, unsigned depth) {

@@ -16,6 +16,8 @@
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
 #include "spacemap/html_output.h"
+#include "spacemap/largest.h"
+#include "spacemap/list_views.h"
 #include "spacemap/options.h"
 #include "spacemap/scan.h"
 #include "spacemap/tree.h"
@@ -75,9 +77,22 @@ bool Import(const std::string& name, ScanSink* sink) {
 }
 
 // The scan of `source`: an export read back, or the directory walked now.
-bool Load(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
+bool LoadAll(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
   if (!walk) return Import(source, sink);
   Scan(source, o.scan, sink);
+  return true;
+}
+
+// The scan of `source`, restricted by age where asked: a file of unknown
+// age, in an export written without times, fails the restriction.
+bool Load(const std::string& source, bool walk, const Options& o, ScanSink* sink) {
+  if (!o.age.Any()) return LoadAll(source, walk, o, sink);
+  AgeFilter filter(o.age, sink);
+  if (!LoadAll(source, walk, o, &filter)) return false;
+  if (uint64_t untimed = filter.Untimed()) {
+    WriteMessage(source, std::to_string(untimed) + " files of unknown age left out (an export written without -e?)");
+    return false;
+  }
   return true;
 }
 
@@ -104,7 +119,9 @@ int Export(const Options& o) {
     return 2;
   }
   OutputStream stream(out.get(), compression);
-  ExportWriter writer(&stream, SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)));
+  // What an export read back carries is written back, asked for or not.
+  ExportWriter writer(&stream, SPACE_VERSION, static_cast<int64_t>(std::time(nullptr)),
+                      o.extended || !o.input.empty());
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &writer)) return 2;
   if (!writer.Finish() || !out.Close()) {
     ReportFailure("cannot write '" + o.output + "'", errno ? errno : EIO);
@@ -135,15 +152,35 @@ int Page(const Options& o) {
   Tree tree;
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
-  if (!WriteTreemapPage(tree, o.view.key, out.get()) || !out.Close()) {
+  if (!WriteTreemapPage(tree, o.view.key, o.view.largest, out.get()) || !out.Close()) {
     ReportFailure("cannot write '" + o.html + "'", errno ? errno : EIO);
     return 2;
   }
   return AnyFailure() ? 2 : 0;
 }
 
+// The largest files take no tree: a heap of them as the scan goes by.
+int Largest(const Options& o) {
+  LargestFiles largest(o.view.largest, o.view.key, o.count_links);
+  if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &largest)) return 2;
+  PrintLargest(largest, o.view);
+  OutFlush();
+  return AnyFailure() ? 2 : 0;
+}
+
+// So do the kinds of files: a sum for each extension.
+int Types(const Options& o) {
+  TypeTotals types(o.count_links);
+  if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &types)) return 2;
+  PrintTypes(types, o.view);
+  OutFlush();
+  return AnyFailure() ? 2 : 0;
+}
+
 int View(const Options& o) {
-  Tree tree;
+  if (o.view.largest) return Largest(o);
+  if (o.view.types) return Types(o);
+  Tree tree(o.extended || o.view.time);
   TreeBuilder builder(&tree, o.count_links);
   if (!Load(o.input.empty() ? o.path : o.input, o.input.empty(), o, &builder)) return 2;
   PrintView(tree, o.view);
@@ -171,6 +208,7 @@ int Run(int argc, char** argv) {
   std::string variable;
   platform::GetEnv(cmdname(), &variable);
   if (int status = ParseOptions(arguments, variable, &o); status >= 0) return status;
+  o.scan.extended = o.extended || o.view.time || o.age.Any();
   std::string no_colour;
   o.view.colour = !(platform::GetEnv("NO_COLOR", &no_colour) && !no_colour.empty()) && platform::StdoutShowsColour();
   o.view.width = platform::StdoutTerminalWidth();

@@ -3,11 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 
 #include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "spacemap/codec.h"
+#include "spacemap/duration.h"
 
 namespace {
 
@@ -63,6 +65,18 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// An age such as 90d, as the second that many seconds before now.
+CLI::Validator Age(std::optional<int64_t>* bound) {
+  return CLI::Validator(
+      [bound](std::string& value) {
+        int64_t seconds;
+        if (!ParseDuration(value, &seconds)) return std::string("must be a number and a unit (s h d w m y), as 90d");
+        *bound = static_cast<int64_t>(std::time(nullptr)) - seconds;
+        return std::string();
+      },
+      "");
+}
+
 }  // namespace
 
 int ParseOptions(const std::vector<std::string>& arguments, const std::string& variable, Options* o) {
@@ -80,6 +94,20 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
   app.add_option("--top", o->view.top, "entries shown per directory, the rest in one line (default 20)")
       ->check(WholeNumber(true))
       ->type_name("N");
+  auto* largest =
+      app.add_option("--largest", o->view.largest, "the N largest files of the whole scan, wherever they lie")
+          ->check(WholeNumber(true))
+          ->type_name("N");
+  auto* types = app.add_flag("--types", o->view.types, "space by kind of file: extensions and their groups")
+                    ->excludes(largest);
+  std::string age_text;  // what the validators read: the bounds are their work
+  app.add_option("--older-than", age_text, "only files last modified more than DURATION ago (90d, 6m, 1y)")
+      ->check(Age(&o->age.before))
+      ->type_name("DURATION");
+  app.add_option("--newer-than", age_text, "only files last modified less than DURATION ago")
+      ->check(Age(&o->age.after))
+      ->type_name("DURATION");
+  app.add_flag("--time", o->view.time, "show each entry's newest time of modification");
   auto* si = app.add_flag("--si", "powers of 1000 rather than 1024");
   auto* bytes = app.add_flag("-b,--bytes", "sizes in bytes (over --si)");
   app.add_flag("-x,--one-file-system", o->scan.one_file_system, "stay on the start's file system");
@@ -108,6 +136,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
                kCodecsBuiltIn ? "compress the export with zstd (as a name ending .zst does; .gz: gzip)"
                               : "compressed exports: not in this build (no zstd or zlib)")
       ->needs(output);
+  app.add_flag("-e,--extended", o->extended, "keep each entry's time, owner and mode, and export them");
   auto* input = app.add_option("-f,--file", o->input, "read a JSON export, plain or compressed, instead of walking ('-': stdin)")
                    ->type_name("FILE");
   auto* diff = app.add_option("--diff", o->diff, "compare two exports, or an export and a directory")
@@ -121,6 +150,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
       ->excludes(output)
       ->excludes(diff);
   app.get_option("path")->excludes(input)->excludes(diff);
+  for (CLI::Option* view : {largest, types}) view->excludes(output)->excludes(diff);
 
   std::vector<std::string> words = Words(variable);
   words.insert(words.end(), arguments.begin() + 1, arguments.end());

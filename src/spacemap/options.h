@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "spacemap/age_filter.h"
 #include "spacemap/scan.h"
 #include "spacemap/view.h"
 
@@ -13,11 +14,13 @@ struct Options {
   ScanChoices scan;
   ViewChoices view;
   bool count_links = false;
+  bool extended = false;            // -e: time, owner and mode in the export and the tree
   std::string output;               // -o: an export, "-" standard output
   bool compress = false;            // --compress: zstd, where the name does not say
   std::string input;                // -f: an export read instead of a walk
   std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new
+  AgeBounds age;                    // --older-than, --newer-than
 };
 
 // Words of the variable first, so that the command line overrides them;

@@ -134,7 +134,23 @@ class Scanner {
     item.ino = stat.ino;
     item.nlink = stat.nlink;
     item.notreg = !stat.regular;
+    if (choices_.extended) item.ext = ExtendedOf(stat);
     return item;
+  }
+
+  static Extended ExtendedOf(const platform::EntryStat& stat) {
+    Extended ext;
+    if (stat.has_mtime) {
+      ext.known |= Extended::kMtime;
+      ext.mtime = stat.mtime;
+    }
+    if (stat.has_owner) {
+      ext.known |= Extended::kUid | Extended::kGid | Extended::kMode;
+      ext.uid = stat.uid;
+      ext.gid = stat.gid;
+      ext.mode = stat.mode;
+    }
+    return ext;
   }
 
   void Enter(DirNode* node, Item& item) {
@@ -154,7 +170,7 @@ class Scanner {
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
     std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
-    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, level.next_child++);
+    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, stat, level.next_child++);
     Item item = ItemOf(utf8, stat);
     if (entry.error) {
       ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
@@ -171,8 +187,10 @@ class Scanner {
   }
 
   // A subdirectory is known for what it is once opened: its own
-  // examination, as the filter saw it, tells whether it was read.
-  void VisitDirectory(const char* name, std::string_view utf8, DirNode* child) {
+  // examination, as the filter saw it, tells whether it was read. Where
+  // the platform examines a directory only in its parent's listing
+  // (Win32), `in_parent` gives its time.
+  void VisitDirectory(const char* name, std::string_view utf8, const platform::EntryStat& in_parent, DirNode* child) {
     path_ += name;
     path_ += platform::kSeparator;
     ProgressAt(std::string_view(path_.data(), path_.size() - 1));
@@ -185,6 +203,7 @@ class Scanner {
     else  // it could not be opened, but may still be examined
       platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
     Item item = ItemOf(utf8, stat);
+    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(in_parent);
     bool wanted = Wanted(name, stat) && !ExcludedByPath(levels_.back().path_len, name) && !IsCache(listing);
     if (wanted) return Enter(child, item);
     read_ahead_.Done(child);

@@ -15,6 +15,7 @@ struct ScanChoices {
   // Bytes on disk counted as the apparent size rounded up to clusters of
   // this size (bytes when 1); 0 counts what the file system allocated.
   uint64_t cluster_size = 0;
+  bool extended = false;  // each Item's time, owner and mode, from the same examination
 };
 
 // The start path as exports and views name it: absolute, without a

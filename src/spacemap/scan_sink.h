@@ -8,6 +8,24 @@
 
 enum class Excluded : unsigned char { kNo, kPattern, kOtherFileSystem, kKernelFileSystem };
 
+// What ncdu's extended mode keeps of an entry, each field where known: a
+// walk on Win32 knows the time alone, an export may carry any of them.
+struct Extended {
+  enum Known : uint8_t { kMtime = 1, kUid = 2, kGid = 4, kMode = 8 };
+  uint8_t known = 0;
+  int64_t mtime = 0;  // last modification, seconds since 1970
+  uint32_t uid = 0, gid = 0;
+  uint32_t mode = 0;  // st_mode, the type bits included
+};
+
+// Makes `newest` carry the time of `ext` where that is known and newer.
+inline void KeepNewest(const Extended& ext, Extended* newest) {
+  if (!(ext.known & Extended::kMtime)) return;
+  if ((newest->known & Extended::kMtime) && newest->mtime >= ext.mtime) return;
+  newest->known |= Extended::kMtime;
+  newest->mtime = ext.mtime;
+}
+
 struct Item {
   std::string_view name;  // raw bytes; for the start directory, its path
   uint64_t asize = 0;     // apparent bytes
@@ -18,6 +36,7 @@ struct Item {
   bool notreg = false;    // neither a regular file nor a directory
   bool read_error = false;
   Excluded excluded = Excluded::kNo;
+  Extended ext;           // left unknown unless asked for
 };
 
 class ScanSink {

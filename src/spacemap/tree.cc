@@ -45,7 +45,52 @@ NodeIndex Tree::Find(NodeIndex dir, std::string_view name) const {
   return 0;
 }
 
-size_t Tree::Bytes() const { return nodes_.size() * sizeof(Node) + chunks_.size() * kChunkBytes; }
+void Tree::Replay(ScanSink* sink) const {
+  std::vector<NodeIndex> open_ends;
+  for (NodeIndex index = 0; index < Size(); ++index) {
+    for (; !open_ends.empty() && open_ends.back() == index; open_ends.pop_back()) sink->Leave();
+    const Node& node = nodes_[index];
+    if (node.flags & Node::kLinkCountedElsewhere) continue;
+    Item item;
+    item.name = NameOf(index);
+    item.excluded = (node.flags & Node::kExcluded) ? Excluded::kPattern : Excluded::kNo;
+    item.ext = ExtendedOf(index);
+    if (node.flags & Node::kDir) {
+      sink->Enter(item);
+      open_ends.push_back(node.end);
+      continue;
+    }
+    item.dsize = node.dsize;
+    item.asize = node.asize;
+    sink->Leaf(item);
+  }
+  for (; !open_ends.empty(); open_ends.pop_back()) sink->Leave();
+}
+
+size_t Tree::Bytes() const {
+  return nodes_.size() * sizeof(Node) + chunks_.size() * kChunkBytes + extras_.size() * sizeof(Extras);
+}
+
+Extended Tree::ExtendedOf(NodeIndex index) const {
+  Extended ext;
+  if (!keeps_extended_) return ext;
+  const Extras& extras = extras_[index];
+  if (extras.mtime) {
+    ext.known |= Extended::kMtime;
+    ext.mtime = int64_t(extras.mtime) - 1;
+  }
+  if (extras.mode) {
+    ext.known |= Extended::kMode;
+    ext.mode = extras.mode;
+  }
+  if (extras.owner) {
+    const Owner& owner = extras.owner == kOwnerElsewhere ? owners_elsewhere_.at(index) : owners_[extras.owner - 1];
+    ext.known |= owner.known;
+    ext.uid = owner.uid;
+    ext.gid = owner.gid;
+  }
+  return ext;
+}
 
 // Names are kept NUL-terminated, each whole in one chunk.
 uint32_t TreeBuilder::AddName(std::string_view name) {
@@ -66,9 +111,37 @@ uint32_t TreeBuilder::AddName(std::string_view name) {
   return offset;
 }
 
-bool TreeBuilder::CountedBefore(const Item& item) {
-  if (count_links_ || !SharesIdentity(item)) return false;
-  return !seen_.insert(Identity{item.dev, item.ino}).second;
+// The place of `owner` in the tree's table, which it joins when new; past
+// the table's room, the node's own entry elsewhere.
+uint16_t TreeBuilder::OwnerPlace(NodeIndex index, const Tree::Owner& owner) {
+  auto found = owner_places_.find(owner);
+  if (found != owner_places_.end()) return found->second;
+  Tree& t = *tree_;
+  if (t.owners_.size() + 1 >= Tree::kOwnerElsewhere) {
+    t.owners_elsewhere_.emplace(index, owner);
+    return Tree::kOwnerElsewhere;
+  }
+  t.owners_.push_back(owner);
+  uint16_t place = static_cast<uint16_t>(t.owners_.size());
+  owner_places_.emplace(owner, place);
+  return place;
+}
+
+void TreeBuilder::AddExtras(NodeIndex index, const Extended& ext) {
+  Tree::Extras extras{0, 0, 0};
+  if (ext.known & Extended::kMtime)
+    extras.mtime = static_cast<uint32_t>(std::clamp<int64_t>(ext.mtime, 0, UINT32_MAX - 1) + 1);
+  if (ext.known & Extended::kMode) extras.mode = static_cast<uint16_t>(ext.mode);
+  uint8_t owner_known = ext.known & (Extended::kUid | Extended::kGid);
+  if (owner_known) extras.owner = OwnerPlace(index, Tree::Owner{ext.uid, ext.gid, owner_known});
+  tree_->extras_.push_back(extras);
+}
+
+// A directory's time is the newest below it.
+void TreeBuilder::FoldNewest(NodeIndex dir, NodeIndex child) {
+  if (!tree_->keeps_extended_) return;
+  uint32_t& newest = tree_->extras_[dir].mtime;
+  newest = std::max(newest, tree_->extras_[child].mtime);
 }
 
 NodeIndex TreeBuilder::Add(const Item& item, uint8_t flags) {
@@ -78,12 +151,13 @@ NodeIndex TreeBuilder::Add(const Item& item, uint8_t flags) {
   if (item.excluded == Excluded::kOtherFileSystem) flags |= Node::kOtherFileSystem;
   if (item.excluded == Excluded::kKernelFileSystem) flags |= Node::kKernelFileSystem;
   if (item.notreg) flags |= Node::kNotRegular;
-  bool counted = !(flags & Node::kDir) && CountedBefore(item);
+  bool counted = !(flags & Node::kDir) && first_names_.CountedBefore(item);
   if (counted) flags |= Node::kLinkCountedElsewhere;
   NodeIndex index = static_cast<NodeIndex>(tree_->nodes_.size());
   // Sizes beyond 2^56 bytes (64 PiB) are no file's: they stop there.
   uint64_t asize = std::min<uint64_t>(counted ? 0 : item.asize, (uint64_t(1) << 56) - 1);
   tree_->nodes_.push_back(Node{counted ? 0 : item.dsize, asize, flags, AddName(item.name), index + 1});
+  if (tree_->keeps_extended_) AddExtras(index, item.ext);
   return index;
 }
 
@@ -96,6 +170,7 @@ void TreeBuilder::Leaf(const Item& item) {
     const Node& leaf = tree_->nodes_[index];
     parent.dsize += leaf.dsize;
     parent.asize = std::min<uint64_t>(parent.asize + leaf.asize, (uint64_t(1) << 56) - 1);
+    FoldNewest(open_.back(), index);
   }
 }
 
@@ -109,4 +184,5 @@ void TreeBuilder::Leave() {
   parent.dsize += dir.dsize;
   parent.asize = std::min<uint64_t>(parent.asize + dir.asize, (uint64_t(1) << 56) - 1);
   parent.flags |= dir.flags & Node::kErrorBelow;
+  FoldNewest(open_.back(), index);
 }

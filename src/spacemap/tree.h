@@ -8,9 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
+#include "spacemap/first_names.h"
 #include "spacemap/scan_sink.h"
 
 using NodeIndex = uint32_t;
@@ -38,6 +39,15 @@ enum class SortKey { kDisk, kApparent };
 
 class Tree {
  public:
+  // `keep_extended`: the tree keeps each entry's time, owner and mode as
+  // well, 8 bytes a node more; without it, it keeps none of them.
+  explicit Tree(bool keep_extended = false) : keeps_extended_(keep_extended) {}
+  bool KeepsExtended() const { return keeps_extended_; }
+  // What the tree keeps of a node's time, owner and mode (nothing unless it
+  // keeps them). A directory's time is the newest of its own and those of
+  // everything below it; a time is kept in seconds from 1970 to 2106, one
+  // outside those bounds as the nearest of them.
+  Extended ExtendedOf(NodeIndex index) const;
   const Node& At(NodeIndex index) const { return nodes_[index]; }
   std::string_view NameOf(NodeIndex index) const;
   NodeIndex Root() const { return 0; }
@@ -54,6 +64,10 @@ class Tree {
   void PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned depth)>& visit) const;
   // The child of `dir` named `name`; 0 when none is.
   NodeIndex Find(NodeIndex dir, std::string_view name) const;
+  // Tells the tree to `sink` as a scan would, directories without sizes of
+  // their own (which the tree does not keep) and without the names whose
+  // file another name counted.
+  void Replay(ScanSink* sink) const;
   // Memory held, for the manual's statement of the bound.
   size_t Bytes() const;
 
@@ -64,6 +78,27 @@ class Tree {
   std::deque<Node> nodes_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunk_used_ = kChunkBytes;
+
+  // Time, owner and mode in 8 bytes: a node names its owner and group by
+  // their place in `owners_`, since a tree holds few of them.
+  struct Extras {
+    uint32_t mtime;  // seconds from 1970 plus 1; 0 when unknown
+    uint16_t mode;   // 0 when unknown
+    uint16_t owner;  // 1 + place in owners_; 0 when unknown, kOwnerElsewhere past the table
+  };
+  static_assert(sizeof(Extras) == 8, "a node's extras stay within 8 bytes");
+  struct Owner {
+    uint32_t uid, gid;
+    uint8_t known;  // Extended::kUid and kGid
+    bool operator==(const Owner& other) const {
+      return uid == other.uid && gid == other.gid && known == other.known;
+    }
+  };
+  static constexpr uint16_t kOwnerElsewhere = UINT16_MAX;
+  const bool keeps_extended_;
+  std::deque<Extras> extras_;  // one a node, when kept
+  std::vector<Owner> owners_;
+  std::unordered_map<NodeIndex, Owner> owners_elsewhere_;  // of nodes past the table's room
 };
 
 // Builds a Tree from a scan: directory totals include everything below, a
@@ -71,7 +106,7 @@ class Tree {
 // every name counts), and a directory's flags tell of errors below it.
 class TreeBuilder : public ScanSink {
  public:
-  TreeBuilder(Tree* tree, bool count_links) : tree_(tree), count_links_(count_links) {}
+  TreeBuilder(Tree* tree, bool count_links) : tree_(tree), first_names_(count_links) {}
   void Enter(const Item& dir) override;
   void Leaf(const Item& item) override;
   void Leave() override;
@@ -79,17 +114,15 @@ class TreeBuilder : public ScanSink {
  private:
   NodeIndex Add(const Item& item, uint8_t flags);
   uint32_t AddName(std::string_view name);
-  struct Identity {
-    uint64_t dev, ino;
-    bool operator==(const Identity& other) const { return dev == other.dev && ino == other.ino; }
+  void AddExtras(NodeIndex index, const Extended& ext);
+  uint16_t OwnerPlace(NodeIndex index, const Tree::Owner& owner);
+  void FoldNewest(NodeIndex dir, NodeIndex child);
+  struct OwnerHash {
+    size_t operator()(const Tree::Owner& o) const { return std::hash<uint64_t>()(uint64_t(o.uid) << 32 | o.gid); }
   };
-  struct IdentityHash {
-    size_t operator()(const Identity& id) const { return std::hash<uint64_t>()(id.ino * 31 + id.dev); }
-  };
-  bool CountedBefore(const Item& item);
 
   Tree* tree_;
-  bool count_links_;
+  FirstNames first_names_;
   std::vector<NodeIndex> open_;  // directories entered and not left
-  std::unordered_set<Identity, IdentityHash> seen_;
+  std::unordered_map<Tree::Owner, uint16_t, OwnerHash> owner_places_;
 };

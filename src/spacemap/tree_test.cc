@@ -61,4 +61,48 @@ TEST(TreeTest, EveryNameCountsWhenAsked) {
   EXPECT_EQ(tree.Find(tree.Root(), "missing"), 0u);
 }
 
+Item Dated(const char* name, int64_t mtime, uint32_t uid) {
+  Item item = Named(name, 1);
+  uint8_t all = Extended::kMtime | Extended::kUid | Extended::kGid | Extended::kMode;
+  item.ext = Extended{all, mtime, uid, uid + 1, 0100644};
+  return item;
+}
+
+TEST(TreeTest, KeepsTimesOwnersAndModesADirectoryTheNewestBelowIt) {
+  Tree tree(true);
+  TreeBuilder b(&tree, false);
+  b.Enter(Dated("/r", 100, 0));
+  b.Enter(Dated("d", 50, 1));
+  b.Leaf(Dated("new", 300, 2));
+  b.Leave();
+  b.Leaf(Dated("before-1970", -5, 3));
+  b.Leaf(Dated("after-2106", int64_t(1) << 40, 3));
+  Item unknown = Named("unknown", 1);
+  unknown.ext = Extended{Extended::kGid, 0, 0, 9, 0};
+  b.Leaf(unknown);
+  b.Leave();
+  auto at = [&](const char* name) {
+    Extended ext = tree.ExtendedOf(tree.Find(0, name));
+    return std::vector<int64_t>{ext.known, ext.mtime, ext.uid, ext.gid, ext.mode};
+  };
+  EXPECT_EQ(tree.ExtendedOf(0).mtime, int64_t(UINT32_MAX) - 1);
+  EXPECT_EQ(at("d"), (std::vector<int64_t>{15, 300, 1, 2, 0100644}));
+  EXPECT_EQ(at("before-1970"), (std::vector<int64_t>{15, 0, 3, 4, 0100644}));
+  EXPECT_EQ(at("unknown"), (std::vector<int64_t>{Extended::kGid, 0, 0, 9, 0}));
+  Tree plain;
+  Build(&plain, false);
+  EXPECT_EQ(plain.ExtendedOf(0).known, 0);
+}
+
+TEST(TreeTest, OwnersPastTheTableAreKeptApart) {
+  Tree tree(true);
+  TreeBuilder b(&tree, false);
+  b.Enter(Dated("/r", 1, 0));
+  const uint32_t kOwners = 70000;
+  for (uint32_t uid = 1; uid <= kOwners; ++uid) b.Leaf(Dated("f", 1, uid));
+  b.Leave();
+  for (NodeIndex i : {NodeIndex(1), NodeIndex(65534), NodeIndex(65535), NodeIndex(kOwners)})
+    EXPECT_EQ(std::make_pair(tree.ExtendedOf(i).uid, tree.ExtendedOf(i).gid), std::make_pair(i, i + 1));
+}
+
 }  // namespace

@@ -58,7 +58,9 @@ TreemapPage::TreemapPage(std::FILE* out, const PageInfo& info) : out_(out), by_a
   Write(page.substr(0, page.find(kDataMarker)));
   Write("{\"title\":");
   Write(PageQuotedName(info.title));
-  Write(by_apparent_ ? ",\"by\":\"apparent\",\"items\":[" : ",\"by\":\"allocated\",\"items\":[");
+  Write(by_apparent_ ? ",\"by\":\"apparent\"" : ",\"by\":\"allocated\"");
+  Write(info.members);
+  Write(",\"items\":[");
 }
 
 TreemapPage::Drawn TreemapPage::Decide(const PageItem& item, bool can_open) {

@@ -25,6 +25,7 @@
 struct PageInfo {
   std::string title;  // raw bytes, shown at the top (the scanned path, say)
   bool by_apparent = false;  // areas in proportion to apparent rather than allocated sizes
+  std::string members;  // further members of the page's data, as JSON each after a ','
 };
 
 struct PageItem {

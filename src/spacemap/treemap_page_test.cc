@@ -12,7 +12,7 @@ namespace {
 // The page's data array, written by `stream`, as text.
 std::string Items(const std::function<void(TreemapPage&)>& stream, size_t* page_size = nullptr) {
   std::FILE* out = std::tmpfile();
-  TreemapPage page(out, {"t", false});
+  TreemapPage page(out, {"t", false, ""});
   stream(page);
   EXPECT_TRUE(page.Finish());
   std::string text(std::ftell(out), '\0');

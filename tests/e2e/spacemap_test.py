@@ -487,21 +487,35 @@ def ncdu_size(size):
     return "%.1f TiB" % (size / 1024 ** 4)
 
 
-def ncdu_screen_totals(export):
-    """The disk usage and apparent size on ncdu's screen after it loads `export`."""
+def ncdu_screen(export, pattern, flags=(), keys=""):
+    """The match of `pattern` on ncdu's screen once it has loaded `export`
+    (with `flags`) and been sent `keys`."""
     session = "spacemap-%d" % os.getpid()
-    subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "20", "ncdu", "-f", export],
+    subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "30", "ncdu", *flags, "-f", export],
                    check=True)
-    try:
+
+    def wait_for(wanted):
         for _ in range(100):
             screen = subprocess.run(["tmux", "capture-pane", "-p", "-t", session], capture_output=True).stdout
-            found = re.search(rb"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)", screen)
+            found = re.search(wanted, screen)
             if found:
-                return found.group(1).decode(), found.group(2).decode()
+                return found
             time.sleep(0.1)
-        raise AssertionError("ncdu showed no totals: %r" % screen)
+        raise AssertionError("ncdu showed no %r: %r" % (wanted, screen))
+
+    try:
+        if keys:
+            wait_for(rb"Total disk usage")
+            subprocess.run(["tmux", "send-keys", "-t", session, keys])
+        return wait_for(pattern)
     finally:
         subprocess.run(["tmux", "kill-session", "-t", session])
+
+
+def ncdu_screen_totals(export):
+    """The disk usage and apparent size on ncdu's screen after it loads `export`."""
+    found = ncdu_screen(export, rb"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)")
+    return found.group(1).decode(), found.group(2).decode()
 
 
 if __name__ == "__main__":

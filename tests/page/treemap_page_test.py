@@ -170,9 +170,31 @@ class TreemapPageTest(unittest.TestCase):
         self.assertEqual(b.eval("location.hash"), "")
         self.assertIn("this page does not hold them", b.eval("info.textContent"))
         kinds = b.eval("""["unit.pas", "unit.pp", "defs.inc", "app.mo", "libz.so.1.2.13", "x.PNG", ".bashrc", "v.1"]
-          .map(n => GROUPS[groupOfName(n)][0])""")
+          .map(n => GROUPS[kindOfName(n).group][0])""")
         self.assertEqual(kinds, ["Source and text"] * 3 + ["Data and databases", "Programs and libraries", "Images",
                                                             "Other", "Other"])
+
+    def test_a_kind_clicked_in_its_table_picks_out_its_files(self):
+        b = self.browser
+        b.load(self.pages["allocated"], 1000, 700)
+        names = "[...map.querySelectorAll('.t%s')].map(e => drawn[+e.dataset.i].item).filter(i => i.kind === FILE)" \
+                ".map(i => i.name)"
+        for label, suffixes in (("Images", (".png", ".jpg")), (".png", (".png",))):
+            row = "[...document.querySelectorAll('#kinds tr')].find(r => r.cells[0].textContent === %r)" % label
+            click = f"(r => [r.x + 5, r.y + 5])(({row}.scrollIntoView(), {row}).getBoundingClientRect())"
+            b.click(*b.eval(click))
+            self.assertEqual(sorted(b.eval(names % ".k")), sorted(n for n in b.eval(names % "") if n.endswith(suffixes)))
+            self.assertGreater(len(b.eval(names % ".k")), 0, label)
+            b.click(*b.eval(click))
+            self.assertEqual(b.eval(names % ".k"), [], label)
+
+    def test_the_largest_files_are_listed_when_asked(self):
+        page = Path(self.temp.name) / "largest.html"
+        subprocess.run([SPACEMAP, "--largest", "3", "--html", page, self.top], check=True)
+        self.browser.load(page.as_uri(), 1000, 700)
+        files = sorted(((s[0], "/".join(p)) for p, s in self.sizes.items()
+                        if p and (self.top / Path(*p)).is_file()), key=lambda f: (-f[0], f[1]))[:3]
+        self.assertEqual(self.browser.eval("data.largest"), [[p, s] for s, p in files])
 
     @unittest.skipUnless(D3.exists(), "no d3-hierarchy (Debian's node-d3-hierarchy)")
     def test_layout_is_d3_hierarchys_squarified_treemap(self):

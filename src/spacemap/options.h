@@ -17,6 +17,7 @@ struct Options {
   std::string input;                // -f: an export read instead of a walk
   std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new
+  bool interactive = false;         // -i: the browser instead of a printed view
 };
 
 // Words of the variable first, so that the command line overrides them;

@@ -45,6 +45,16 @@ NodeIndex Tree::Find(NodeIndex dir, std::string_view name) const {
   return 0;
 }
 
+void Tree::Discount(NodeIndex node, const std::vector<NodeIndex>& above) {
+  uint64_t dsize = nodes_[node].dsize, asize = nodes_[node].asize;
+  for (NodeIndex dir : above) {
+    nodes_[dir].dsize -= std::min<uint64_t>(dsize, nodes_[dir].dsize);
+    nodes_[dir].asize -= std::min<uint64_t>(asize, nodes_[dir].asize);
+  }
+  nodes_[node].dsize = 0;
+  nodes_[node].asize = 0;
+}
+
 size_t Tree::Bytes() const { return nodes_.size() * sizeof(Node) + chunks_.size() * kChunkBytes; }
 
 // Names are kept NUL-terminated, each whole in one chunk.

@@ -54,6 +54,9 @@ class Tree {
   void PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned depth)>& visit) const;
   // The child of `dir` named `name`; 0 when none is.
   NodeIndex Find(NodeIndex dir, std::string_view name) const;
+  // An entry removed from the disk: its sizes are taken off it and off
+  // `above`, directories over it whose totals include it.
+  void Discount(NodeIndex node, const std::vector<NodeIndex>& above);
   // Memory held, for the manual's statement of the bound.
   size_t Bytes() const;
 

@@ -13,6 +13,16 @@ std::string Printable(std::string_view name) {
   return text;
 }
 
+std::string MarksOf(uint8_t flags) {
+  if (flags & Node::kReadError) return " [unreadable]";
+  if (flags & Node::kErrorBelow) return " [unreadable inside]";
+  if (flags & Node::kKernelFileSystem) return " [kernel file system]";
+  if (flags & Node::kOtherFileSystem) return " [other file system]";
+  if (flags & Node::kExcluded) return " [excluded]";
+  if (flags & Node::kLinkCountedElsewhere) return " [hard link counted elsewhere]";
+  return "";
+}
+
 namespace {
 
 bool IsContinuation(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
@@ -95,16 +105,7 @@ class ViewPrinter {
     return name;
   }
 
-  std::string Marks(NodeIndex node) const {
-    uint8_t flags = tree_.At(node).flags;
-    if (flags & Node::kReadError) return " [unreadable]";
-    if (flags & Node::kErrorBelow) return " [unreadable inside]";
-    if (flags & Node::kKernelFileSystem) return " [kernel file system]";
-    if (flags & Node::kOtherFileSystem) return " [other file system]";
-    if (flags & Node::kExcluded) return " [excluded]";
-    if (flags & Node::kLinkCountedElsewhere) return " [hard link counted elsewhere]";
-    return "";
-  }
+  std::string Marks(NodeIndex node) const { return MarksOf(tree_.At(node).flags); }
 
   std::string Bar(uint64_t size, uint64_t total) const {
     size_t filled = total ? static_cast<size_t>(static_cast<long double>(size) / total * bar_ + 0.5L) : 0;

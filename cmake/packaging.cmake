@@ -120,7 +120,7 @@ find_program(SPACE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(SPACE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libncursesw6, libtinfo6")
 endif()
 
 include(CPack)

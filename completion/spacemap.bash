@@ -14,7 +14,7 @@ _spacemap() {
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-d --max-depth --top --si -b --bytes -x --one-file-system
       --exclude --exclude-from -l --count-links --apparent-size --cluster-size -o --output -f --file
-      --diff --html -h --help -V --version' -- "$cur")
+      --diff --html -i --interactive -h --help -V --version' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

@@ -87,7 +87,7 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
                   ->type_name("FILE")
                   ->excludes(output)
                   ->excludes(diff);
-  app.add_flag("-i,--interactive", o->interactive, "browse the scan, its comparison, on the terminal; delete")
+  app.add_flag("-i,--interactive", o->interactive, "browse the scan on the terminal, and delete from it")
       ->excludes(output)
       ->excludes(html);
   app.get_option("path")->excludes(input)->excludes(diff);

@@ -108,12 +108,15 @@ std::string Escaped(std::string_view name) {
 Browser::Browser(BrowseModel* model, Units units, SortKey key)
     : model_(model), units_(units), key_(key), chain_{model->Root()} {}
 
-const std::vector<BrowseEntry>& Browser::Entries() {
+const std::vector<const BrowseEntry*>& Browser::Entries() {
   uint64_t generation = model_->Generation();
-  if (generation == entries_generation_ && chain_.back() == entries_dir_ && !resort_) return entries_;
-  EntryId selected = selected_ < entries_.size() ? entries_[selected_].id : UINT64_MAX;
+  bool fetch = generation != entries_generation_ || chain_.back() != entries_dir_;
+  if (!fetch && !resort_) return entries_;
+  EntryId selected = selected_ < entries_.size() ? entries_[selected_]->id : UINT64_MAX;
   bool same_dir = chain_.back() == entries_dir_;
-  entries_ = model_->Children(chain_.back());
+  if (fetch) model_->Children(chain_.back(), &fetched_);
+  entries_.clear();
+  for (const BrowseEntry& entry : fetched_) entries_.push_back(&entry);
   Sort(&entries_);
   entries_generation_ = generation;
   entries_dir_ = chain_.back();
@@ -123,10 +126,12 @@ const std::vector<BrowseEntry>& Browser::Entries() {
   return entries_;
 }
 
-void Browser::Sort(std::vector<BrowseEntry>* entries) const {
+void Browser::Sort(std::vector<const BrowseEntry*>* entries) const {
   bool comparison = model_->Comparison();
   SortKey key = key_;
-  auto before = [&](const BrowseEntry& a, const BrowseEntry& b) {
+  auto before = [&](const BrowseEntry* pa, const BrowseEntry* pb) {
+    const BrowseEntry& a = *pa;
+    const BrowseEntry& b = *pb;
     switch (order_) {
       case Order::kSize:
         if (comparison && Growth(a, key) != Growth(b, key)) return Growth(a, key) > Growth(b, key);
@@ -141,15 +146,15 @@ void Browser::Sort(std::vector<BrowseEntry>* entries) const {
       case Order::kName:
         break;
     }
-    return a.name < b.name;
+    return a.name != b.name ? a.name < b.name : a.id < b.id;
   };
-  std::stable_sort(entries->begin(), entries->end(), before);
+  std::sort(entries->begin(), entries->end(), before);
   if (reversed_) std::reverse(entries->begin(), entries->end());
 }
 
 void Browser::SelectId(EntryId id) {
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].id == id) selected_ = i;
+    if (entries_[i]->id == id) selected_ = i;
 }
 
 void Browser::Move(long delta) {
@@ -161,8 +166,8 @@ void Browser::Move(long delta) {
 
 void Browser::Open() {
   const auto& entries = Entries();
-  if (entries.empty() || !entries[selected_].dir) return;
-  chain_.push_back(entries[selected_].id);
+  if (entries.empty() || !entries[selected_]->dir) return;
+  chain_.push_back(entries[selected_]->id);
   selected_ = top_ = 0;
 }
 
@@ -178,7 +183,7 @@ void Browser::Up() {
 void Browser::ChooseOrder(Order order) {
   if (order == Order::kTime) {
     const auto& entries = Entries();
-    if (std::none_of(entries.begin(), entries.end(), [](const BrowseEntry& e) { return e.mtime.has_value(); })) {
+    if (std::none_of(entries.begin(), entries.end(), [](const BrowseEntry* e) { return e->mtime.has_value(); })) {
       message_ = "no modification times in this scan";
       return;
     }
@@ -186,7 +191,7 @@ void Browser::ChooseOrder(Order order) {
   reversed_ = order == order_ && !reversed_;
   order_ = order;
   const auto& entries = Entries();
-  EntryId selected = entries.empty() ? 0 : entries[selected_].id;
+  EntryId selected = entries.empty() ? 0 : entries[selected_]->id;
   resort_ = true;
   Entries();
   SelectId(selected);
@@ -195,7 +200,7 @@ void Browser::ChooseOrder(Order order) {
 void Browser::ToggleMark() {
   const auto& entries = Entries();
   if (entries.empty()) return;
-  const BrowseEntry& entry = entries[selected_];
+  const BrowseEntry& entry = *entries[selected_];
   if (!model_->ReadOnly().empty()) {
     message_ = model_->ReadOnly();
     return;
@@ -215,7 +220,7 @@ std::vector<EntryId> Browser::ChainTo(EntryId id) const {
 std::vector<Browser::Target> Browser::Targets() const {
   std::vector<Target> targets;
   if (marks_.empty()) {
-    if (!entries_.empty()) targets.push_back(Target{ChainTo(entries_[selected_].id), entries_[selected_]});
+    if (!entries_.empty()) targets.push_back(Target{ChainTo(entries_[selected_]->id), *entries_[selected_]});
     return targets;
   }
   for (const auto& [id, chain] : marks_) {
@@ -260,14 +265,14 @@ void Browser::Delete() {
 
 void Browser::Refresh() {
   const auto& entries = Entries();
-  if (entries.empty() || !entries[selected_].dir) {
+  if (entries.empty() || !entries[selected_]->dir) {
     message_ = "select a directory to scan again";
     return;
   }
-  std::string name = entries[selected_].name;
+  std::string name(entries[selected_]->name);
   std::vector<std::string> names;
-  for (size_t i = 1; i < chain_.size(); ++i) names.push_back(model_->Describe(chain_[i]).name);
-  std::string why = model_->Refresh(ChainTo(entries[selected_].id));
+  for (size_t i = 1; i < chain_.size(); ++i) names.emplace_back(model_->Describe(chain_[i]).name);
+  std::string why = model_->Refresh(ChainTo(entries[selected_]->id));
   if (!why.empty()) {
     message_ = why;
     return;
@@ -275,8 +280,9 @@ void Browser::Refresh() {
   // The scan is rebuilt: its entries are found again by name.
   marks_.clear();
   chain_.resize(1);
+  std::vector<BrowseEntry> children;
   for (const std::string& dir : names) {
-    auto children = model_->Children(chain_.back());
+    model_->Children(chain_.back(), &children);
     auto found = std::find_if(children.begin(), children.end(), [&](const BrowseEntry& e) { return e.name == dir; });
     if (found == children.end()) break;
     chain_.push_back(found->id);
@@ -284,7 +290,7 @@ void Browser::Refresh() {
   entries_dir_ = UINT64_MAX;
   Entries();
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].name == name) selected_ = i;
+    if (entries_[i]->name == name) selected_ = i;
   message_ = "scanned again: " + Escaped(name);
 }
 
@@ -403,7 +409,7 @@ std::vector<std::string> Browser::Dialog() {
     case Mode::kExportName:
       return {"Export the scan to the file:", export_name_ + "_", "Enter writes it, Esc cancels"};
     case Mode::kInfo: {
-      const BrowseEntry& entry = Entries()[selected_];
+      const BrowseEntry& entry = *Entries()[selected_];
       std::vector<EntryId> chain = ChainTo(entry.id);
       std::vector<std::string> lines = {"Path: " + Escaped(PathOf(chain)),
                                         "Type: " + std::string(entry.dir ? "directory" : "file"),
@@ -447,7 +453,7 @@ std::vector<ScreenLine> Browser::Render(int rows, int columns) {
   if (selected_ < top_) top_ = selected_;
   if (selected_ >= top_ + shown) top_ = selected_ - shown + 1;
   for (size_t row = 0; row < shown && top_ + row < entries.size(); ++row) {
-    const BrowseEntry& entry = entries[top_ + row];
+    const BrowseEntry& entry = *entries[top_ + row];
     lines[row + 2] = ScreenLine{EntryLine(entry, here.Size(key_), columns),
                                 top_ + row == selected_ ? platform::Look::kReverse : platform::Look::kPlain};
   }

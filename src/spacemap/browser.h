@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/screen.h"
@@ -20,14 +21,16 @@ using EntryId = uint64_t;
 // An entry of a directory as the browser shows it.
 struct BrowseEntry {
   EntryId id = 0;
-  std::string name;  // raw bytes; of the start, its path
+  // Raw bytes, held by the model until the next change of its Generation;
+  // of the start, its path.
+  std::string_view name;
   bool dir = false;
   bool scanning = false;  // a directory whose walk has not ended
   uint64_t size[2] = {0, 0};      // indexed by SortKey: on disk, apparent
   uint64_t old_size[2] = {0, 0};  // in a comparison, in the old scan
   uint64_t items = 0;             // entries below a directory
   std::optional<int64_t> mtime;   // where the scan has modification times
-  std::string marks;              // why it is counted as it is: " [unreadable]" ...
+  const char* marks = "";         // why it is counted as it is: " [unreadable]" ...
   uint64_t Size(SortKey key) const { return size[static_cast<int>(key)]; }
   uint64_t OldSize(SortKey key) const { return old_size[static_cast<int>(key)]; }
 };
@@ -37,7 +40,9 @@ class BrowseModel {
   virtual ~BrowseModel() = default;
   virtual EntryId Root() = 0;
   virtual BrowseEntry Describe(EntryId id) = 0;
-  virtual std::vector<BrowseEntry> Children(EntryId dir) = 0;
+  // Replaces `entries` with those of `dir`; its memory is used again, as a
+  // directory may hold millions.
+  virtual void Children(EntryId dir, std::vector<BrowseEntry>* entries) = 0;
   // Lines of the item's details beyond its path and sizes.
   virtual std::vector<std::string> Details(EntryId id) = 0;
   // The bottom line: totals and free space, or how far the scan has come.
@@ -78,8 +83,8 @@ class Browser {
     BrowseEntry entry;
   };
 
-  const std::vector<BrowseEntry>& Entries();
-  void Sort(std::vector<BrowseEntry>* entries) const;
+  const std::vector<const BrowseEntry*>& Entries();
+  void Sort(std::vector<const BrowseEntry*>* entries) const;
   void SelectId(EntryId id);
   void Move(long delta);
   void Open();
@@ -115,8 +120,10 @@ class Browser {
   std::vector<Target> pending_;                    // awaiting confirmation
   std::string export_name_;
   std::string message_;
-  // The open directory's entries, sorted, and what they were read for.
-  std::vector<BrowseEntry> entries_;
+  // The open directory's entries as the model gave them, the same sorted,
+  // and what they were read for.
+  std::vector<BrowseEntry> fetched_;
+  std::vector<const BrowseEntry*> entries_;
   uint64_t entries_generation_ = UINT64_MAX;
   EntryId entries_dir_ = UINT64_MAX;
   bool resort_ = true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 
 namespace {
@@ -12,7 +13,7 @@ class FakeModel : public BrowseModel {
   EntryId Add(EntryId parent, const std::string& name, uint64_t size, bool dir = false) {
     BrowseEntry entry;
     entry.id = entries_.size() + 1;
-    entry.name = name;
+    entry.name = names_.emplace_back(name);
     entry.dir = dir;
     entry.size[0] = entry.size[1] = size;
     entries_[entry.id] = entry;
@@ -32,10 +33,9 @@ class FakeModel : public BrowseModel {
     }
     return entries_[id];
   }
-  std::vector<BrowseEntry> Children(EntryId dir) override {
-    std::vector<BrowseEntry> children;
-    for (EntryId child : children_[dir]) children.push_back(entries_[child]);
-    return children;
+  void Children(EntryId dir, std::vector<BrowseEntry>* children) override {
+    children->clear();
+    for (EntryId child : children_[dir]) children->push_back(entries_[child]);
   }
   std::vector<std::string> Details(EntryId) override { return {}; }
   std::string Status(SortKey, Units) override { return "status"; }
@@ -57,6 +57,7 @@ class FakeModel : public BrowseModel {
   bool comparison_ = false;
 
  private:
+  std::deque<std::string> names_;
   std::map<EntryId, BrowseEntry> entries_;
   std::map<EntryId, std::vector<EntryId>> children_;
   uint64_t generation_ = 0;

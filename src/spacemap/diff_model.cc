@@ -24,7 +24,7 @@ BrowseEntry DiffModel::Describe(EntryId id) {
   NodeIndex old_node = OldOf(id), new_node = NewOf(id);
   BrowseEntry entry;
   entry.id = id;
-  entry.name = std::string(new_node != kNone ? new_.NameOf(new_node) : old_.NameOf(old_node));
+  entry.name = new_node != kNone ? new_.NameOf(new_node) : old_.NameOf(old_node);
   entry.dir = IsDir(old_, old_node) || IsDir(new_, new_node);
   for (SortKey key : {SortKey::kDisk, SortKey::kApparent}) {
     entry.size[static_cast<int>(key)] = new_node == kNone ? 0 : new_.SizeOf(new_node, key);
@@ -36,12 +36,12 @@ BrowseEntry DiffModel::Describe(EntryId id) {
   return entry;
 }
 
-std::vector<BrowseEntry> DiffModel::Children(EntryId dir) {
+void DiffModel::Children(EntryId dir, std::vector<BrowseEntry>* children) {
   NodeIndex old_dir = OldOf(dir), new_dir = NewOf(dir);
   std::unordered_map<std::string_view, NodeIndex> old_children;
   if (IsDir(old_, old_dir))
     for (NodeIndex c = old_dir + 1; c < old_.At(old_dir).end; c = old_.At(c).end) old_children.emplace(old_.NameOf(c), c);
-  std::vector<BrowseEntry> children;
+  children->clear();
   if (IsDir(new_, new_dir)) {
     for (NodeIndex c = new_dir + 1; c < new_.At(new_dir).end; c = new_.At(c).end) {
       auto found = old_children.find(new_.NameOf(c));
@@ -50,11 +50,10 @@ std::vector<BrowseEntry> DiffModel::Children(EntryId dir) {
         old_child = found->second;
         old_children.erase(found);
       }
-      children.push_back(Describe(Pair(old_child, c)));
+      children->push_back(Describe(Pair(old_child, c)));
     }
   }
-  for (const auto& [name, old_child] : old_children) children.push_back(Describe(Pair(old_child, kNone)));
-  return children;
+  for (const auto& [name, old_child] : old_children) children->push_back(Describe(Pair(old_child, kNone)));
 }
 
 std::vector<std::string> DiffModel::Details(EntryId id) {

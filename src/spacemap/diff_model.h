@@ -11,7 +11,7 @@ class DiffModel : public BrowseModel {
 
   EntryId Root() override;
   BrowseEntry Describe(EntryId id) override;
-  std::vector<BrowseEntry> Children(EntryId dir) override;
+  void Children(EntryId dir, std::vector<BrowseEntry>* entries) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
   uint64_t Generation() override { return 0; }

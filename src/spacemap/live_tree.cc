@@ -132,7 +132,7 @@ BrowseEntry LiveTree::EntryOf(NodeIndex node) const {
   const Tree& tree = state_->tree;
   BrowseEntry entry;
   entry.id = node;
-  entry.name = std::string(tree.NameOf(node));
+  entry.name = tree.NameOf(node);
   entry.dir = tree.At(node).flags & Node::kDir;
   entry.scanning = Open(node);
   entry.size[0] = LiveSize(node, SortKey::kDisk);
@@ -157,14 +157,13 @@ BrowseEntry LiveTree::Describe(EntryId id) {
   return EntryOf(static_cast<NodeIndex>(id));
 }
 
-std::vector<BrowseEntry> LiveTree::Children(EntryId id) {
+void LiveTree::Children(EntryId id, std::vector<BrowseEntry>* children) {
   std::lock_guard<std::mutex> lock(mu_);
-  std::vector<BrowseEntry> children;
-  if (state_->tree.Empty()) return children;
+  children->clear();
+  if (state_->tree.Empty()) return;
   NodeIndex dir = static_cast<NodeIndex>(id);
   for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-    if (!removed_.count(child)) children.push_back(EntryOf(child));
-  return children;
+    if (!removed_.count(child)) children->push_back(EntryOf(child));
 }
 
 std::vector<std::string> LiveTree::Details(EntryId id) {

@@ -39,7 +39,7 @@ class LiveTree : public ScanSink, public BrowseModel {
 
   EntryId Root() override { return 0; }
   BrowseEntry Describe(EntryId id) override;
-  std::vector<BrowseEntry> Children(EntryId dir) override;
+  void Children(EntryId dir, std::vector<BrowseEntry>* entries) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
   uint64_t Generation() override;

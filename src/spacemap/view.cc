@@ -13,7 +13,7 @@ std::string Printable(std::string_view name) {
   return text;
 }
 
-std::string MarksOf(uint8_t flags) {
+const char* MarksOf(uint8_t flags) {
   if (flags & Node::kReadError) return " [unreadable]";
   if (flags & Node::kErrorBelow) return " [unreadable inside]";
   if (flags & Node::kKernelFileSystem) return " [kernel file system]";

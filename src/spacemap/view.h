@@ -20,7 +20,7 @@ void PrintView(const Tree& tree, const ViewChoices& choices);
 
 // Why an entry with these Node flags counts as it does, as the views show
 // it after its name: " [unreadable]" and the like; empty for most.
-std::string MarksOf(uint8_t flags);
+const char* MarksOf(uint8_t flags);
 
 // `name` as one line shows it: control bytes become '?'.
 std::string Printable(std::string_view name);

@@ -338,6 +338,18 @@ class BrowserTest(unittest.TestCase):
             pane.quit()
         self.assertTrue(os.path.exists(os.path.join(self.root, "mid/d")))
 
+    def test_quitting_while_the_walk_runs(self):
+        # Enough entries that the first screen may come before the walk ends;
+        # whichever it shows, q ends both cleanly.
+        for i in range(50):
+            os.makedirs(os.path.join(self.root, "wide/d%d" % i))
+            for j in range(200):
+                open(os.path.join(self.root, "wide/d%d/f%d" % (i, j)), "wb").close()
+        pane = self.browse()
+        pane.wait(lambda s: "Scanning:" in s or "Total:" in s, "the first screen")
+        screen = pane.quit()
+        self.assertIn("status=0", screen)
+
     def test_not_on_a_terminal(self):
         result = sm.run(["-i", self.root], stdin=b"")
         self.assertEqual(result.returncode, 2)

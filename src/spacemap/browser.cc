@@ -300,6 +300,8 @@ void Browser::Export() {
 }
 
 bool Browser::PressInMode(int key) {
+  // No key came, or the window changed: the question stays.
+  if (key == platform::kKeyNone || key == platform::kKeyResize) return true;
   switch (mode_) {
     case Mode::kConfirm:
       mode_ = Mode::kList;
@@ -321,7 +323,7 @@ bool Browser::PressInMode(int key) {
       return true;
     default:
       // Any key closes the help or the details; none quits from there.
-      if (key != platform::kKeyNone && key != platform::kKeyResize) mode_ = Mode::kList;
+      mode_ = Mode::kList;
       return true;
   }
 }

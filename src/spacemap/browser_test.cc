@@ -157,9 +157,12 @@ TEST(BrowserTest, DeletesMarkedEntriesOnceConfirmedAndNothingBelowAnotherTwice) 
     return line.text.find("Delete 2 marked entries (400)?") != std::string::npos;
   });
   EXPECT_TRUE(asked);
+  browser.Press(platform::kKeyNone);  // a redraw while the walk runs
+  browser.Press(platform::kKeyResize);
   browser.Press('n');
   EXPECT_TRUE(model.removed_.empty());
   browser.Press('d');
+  browser.Press(platform::kKeyNone);
   browser.Press('y');
   EXPECT_EQ(model.removed_, (std::vector<std::vector<EntryId>>{{0, dir}, {0, file}}));
   EXPECT_EQ(Shown(browser), std::vector<std::string>{">kept"});

@@ -173,7 +173,8 @@ std::vector<std::string> LiveTree::Details(EntryId id) {
     Item item;
     state_->IdentityOf(static_cast<NodeIndex>(id), &item);
     lines.push_back("Hard links: " + std::to_string(item.nlink));
-    lines.push_back("Device: " + std::to_string(item.dev) + "  Inode: " + std::to_string(item.ino));
+    if (item.ino)  // where the platform tells it
+      lines.push_back("Device: " + std::to_string(item.dev) + "  Inode: " + std::to_string(item.ino));
   }
   // The scan keeps no times or owners of its entries.
   lines.push_back("Modified: no modification times in this scan");

@@ -50,17 +50,12 @@ std::string PadLeft(const std::string& text, size_t width) {
   return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
 }
 
-// Growth, signed, for sorting a comparison.
-long double Growth(const BrowseEntry& entry, SortKey key) {
-  return static_cast<long double>(entry.Size(key)) - static_cast<long double>(entry.OldSize(key));
-}
-
-const char* OrderName(Browser::Order order, bool comparison) {
-  switch (order) {
-    case Browser::Order::kSize: return comparison ? "growth" : "size";
-    case Browser::Order::kName: return "name";
-    case Browser::Order::kCount: return "items";
-    case Browser::Order::kTime: return "time";
+const char* OrderName(Ordering::Kind kind, bool comparison) {
+  switch (kind) {
+    case Ordering::kSize: return comparison ? "growth" : "size";
+    case Ordering::kName: return "name";
+    case Ordering::kCount: return "items";
+    case Ordering::kTime: return "time";
   }
   return "";
 }
@@ -105,19 +100,17 @@ std::string Escaped(std::string_view name) {
   return shown;
 }
 
-Browser::Browser(BrowseModel* model, Units units, SortKey key)
-    : model_(model), units_(units), key_(key), chain_{model->Root()} {}
+Browser::Browser(BrowseModel* model, Units units, SortKey key) : model_(model), units_(units), chain_{model->Root()} {
+  ordering_.key = key;
+  ordering_.comparison = model->Comparison();
+}
 
-const std::vector<const BrowseEntry*>& Browser::Entries() {
+const std::vector<EntryId>& Browser::Entries() {
   uint64_t generation = model_->Generation();
-  bool fetch = generation != entries_generation_ || chain_.back() != entries_dir_;
-  if (!fetch && !resort_) return entries_;
-  EntryId selected = selected_ < entries_.size() ? entries_[selected_]->id : UINT64_MAX;
+  if (generation == entries_generation_ && chain_.back() == entries_dir_ && !resort_) return entries_;
+  EntryId selected = selected_ < entries_.size() ? entries_[selected_] : UINT64_MAX;
   bool same_dir = chain_.back() == entries_dir_;
-  if (fetch) model_->Children(chain_.back(), &fetched_);
-  entries_.clear();
-  for (const BrowseEntry& entry : fetched_) entries_.push_back(&entry);
-  Sort(&entries_);
+  model_->Children(chain_.back(), ordering_, &entries_);
   entries_generation_ = generation;
   entries_dir_ = chain_.back();
   resort_ = false;
@@ -126,35 +119,12 @@ const std::vector<const BrowseEntry*>& Browser::Entries() {
   return entries_;
 }
 
-void Browser::Sort(std::vector<const BrowseEntry*>* entries) const {
-  bool comparison = model_->Comparison();
-  SortKey key = key_;
-  auto before = [&](const BrowseEntry* pa, const BrowseEntry* pb) {
-    const BrowseEntry& a = *pa;
-    const BrowseEntry& b = *pb;
-    switch (order_) {
-      case Order::kSize:
-        if (comparison && Growth(a, key) != Growth(b, key)) return Growth(a, key) > Growth(b, key);
-        if (!comparison && a.Size(key) != b.Size(key)) return a.Size(key) > b.Size(key);
-        break;
-      case Order::kCount:
-        if (a.items != b.items) return a.items > b.items;
-        break;
-      case Order::kTime:
-        if (a.mtime != b.mtime) return a.mtime > b.mtime;
-        break;
-      case Order::kName:
-        break;
-    }
-    return a.name != b.name ? a.name < b.name : a.id < b.id;
-  };
-  std::sort(entries->begin(), entries->end(), before);
-  if (reversed_) std::reverse(entries->begin(), entries->end());
-}
+// Only with an entry to select.
+BrowseEntry Browser::Selected() { return model_->Describe(Entries()[selected_]); }
 
 void Browser::SelectId(EntryId id) {
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i]->id == id) selected_ = i;
+  auto found = std::find(entries_.begin(), entries_.end(), id);
+  if (found != entries_.end()) selected_ = static_cast<size_t>(found - entries_.begin());
 }
 
 void Browser::Move(long delta) {
@@ -165,9 +135,8 @@ void Browser::Move(long delta) {
 }
 
 void Browser::Open() {
-  const auto& entries = Entries();
-  if (entries.empty() || !entries[selected_]->dir) return;
-  chain_.push_back(entries[selected_]->id);
+  if (Entries().empty() || !Selected().dir) return;
+  chain_.push_back(entries_[selected_]);
   selected_ = top_ = 0;
 }
 
@@ -180,18 +149,23 @@ void Browser::Up() {
   top_ = 0;
 }
 
-void Browser::ChooseOrder(Order order) {
-  if (order == Order::kTime) {
+void Browser::ChooseOrder(Ordering::Kind kind) {
+  if (kind == Ordering::kTime) {
     const auto& entries = Entries();
-    if (std::none_of(entries.begin(), entries.end(), [](const BrowseEntry* e) { return e->mtime.has_value(); })) {
+    if (std::none_of(entries.begin(), entries.end(), [this](EntryId id) { return model_->Describe(id).mtime; })) {
       message_ = "no modification times in this scan";
       return;
     }
   }
-  reversed_ = order == order_ && !reversed_;
-  order_ = order;
+  ordering_.reversed = kind == ordering_.kind && !ordering_.reversed;
+  ordering_.kind = kind;
+  Resort();
+}
+
+// The order changed: the selected entry stays selected.
+void Browser::Resort() {
   const auto& entries = Entries();
-  EntryId selected = entries.empty() ? 0 : entries[selected_]->id;
+  EntryId selected = entries.empty() ? 0 : entries[selected_];
   resort_ = true;
   Entries();
   SelectId(selected);
@@ -200,12 +174,12 @@ void Browser::ChooseOrder(Order order) {
 void Browser::ToggleMark() {
   const auto& entries = Entries();
   if (entries.empty()) return;
-  const BrowseEntry& entry = *entries[selected_];
+  EntryId id = entries[selected_];
   if (!model_->ReadOnly().empty()) {
     message_ = model_->ReadOnly();
     return;
   }
-  if (!marks_.erase(entry.id)) marks_[entry.id] = ChainTo(entry.id);
+  if (!marks_.erase(id)) marks_[id] = ChainTo(id);
   Move(1);
 }
 
@@ -217,10 +191,10 @@ std::vector<EntryId> Browser::ChainTo(EntryId id) const {
 
 // The marked entries, or else the selected one; none that lies below
 // another of them, which takes it along.
-std::vector<Browser::Target> Browser::Targets() const {
+std::vector<Browser::Target> Browser::Targets() {
   std::vector<Target> targets;
   if (marks_.empty()) {
-    if (!entries_.empty()) targets.push_back(Target{ChainTo(entries_[selected_]->id), *entries_[selected_]});
+    if (!entries_.empty()) targets.push_back(Target{ChainTo(entries_[selected_]), model_->Describe(entries_[selected_])});
     return targets;
   }
   for (const auto& [id, chain] : marks_) {
@@ -264,15 +238,14 @@ void Browser::Delete() {
 }
 
 void Browser::Refresh() {
-  const auto& entries = Entries();
-  if (entries.empty() || !entries[selected_]->dir) {
+  if (Entries().empty() || !Selected().dir) {
     message_ = "select a directory to scan again";
     return;
   }
-  std::string name(entries[selected_]->name);
   std::vector<std::string> names;
   for (size_t i = 1; i < chain_.size(); ++i) names.emplace_back(model_->Describe(chain_[i]).name);
-  std::string why = model_->Refresh(ChainTo(entries[selected_]->id));
+  std::string name(Selected().name);
+  std::string why = model_->Refresh(ChainTo(entries_[selected_]));
   if (!why.empty()) {
     message_ = why;
     return;
@@ -280,17 +253,20 @@ void Browser::Refresh() {
   // The scan is rebuilt: its entries are found again by name.
   marks_.clear();
   chain_.resize(1);
-  std::vector<BrowseEntry> children;
-  for (const std::string& dir : names) {
-    model_->Children(chain_.back(), &children);
-    auto found = std::find_if(children.begin(), children.end(), [&](const BrowseEntry& e) { return e.name == dir; });
+  names.push_back(name);
+  std::vector<EntryId> children;
+  for (const std::string& wanted : names) {
+    model_->Children(chain_.back(), ordering_, &children);
+    auto found = std::find_if(children.begin(), children.end(),
+                              [&](EntryId id) { return model_->Describe(id).name == wanted; });
     if (found == children.end()) break;
-    chain_.push_back(found->id);
+    chain_.push_back(*found);
   }
+  EntryId selected = chain_.size() > names.size() ? chain_.back() : UINT64_MAX;
+  if (selected != UINT64_MAX) chain_.pop_back();
   entries_dir_ = UINT64_MAX;
   Entries();
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i]->name == name) selected_ = i;
+  SelectId(selected);
   message_ = "scanned again: " + Escaped(name);
 }
 
@@ -343,14 +319,14 @@ bool Browser::Press(int key) {
     case platform::kKeyEnd: Move(static_cast<long>(Entries().size())); break;
     case platform::kKeyRight: case 'l': case platform::kKeyEnter: Open(); break;
     case platform::kKeyLeft: case 'h': case platform::kKeyBackspace: Up(); break;
-    case 's': ChooseOrder(Order::kSize); break;
-    case 'n': ChooseOrder(Order::kName); break;
-    case 'C': ChooseOrder(Order::kCount); break;
-    case 'M': ChooseOrder(Order::kTime); break;
+    case 's': ChooseOrder(Ordering::kSize); break;
+    case 'n': ChooseOrder(Ordering::kName); break;
+    case 'C': ChooseOrder(Ordering::kCount); break;
+    case 'M': ChooseOrder(Ordering::kTime); break;
     case 'a':
-      key_ = key_ == SortKey::kDisk ? SortKey::kApparent : SortKey::kDisk;
-      resort_ = true;
-      message_ = key_ == SortKey::kDisk ? "showing disk usage" : "showing apparent sizes";
+      ordering_.key = ordering_.key == SortKey::kDisk ? SortKey::kApparent : SortKey::kDisk;
+      Resort();
+      message_ = ordering_.key == SortKey::kDisk ? "showing disk usage" : "showing apparent sizes";
       break;
     case ' ': ToggleMark(); break;
     case 'd': AskDelete(); break;
@@ -378,11 +354,11 @@ std::string Browser::PathOf(const std::vector<EntryId>& chain) {
 std::string Browser::EntryLine(const BrowseEntry& entry, uint64_t total, int columns) const {
   std::string line = marks_.count(entry.id) ? "*" : " ";
   if (model_->Comparison()) {
-    line += PadLeft(FormatChange(entry.OldSize(key_), entry.Size(key_), units_), 9) +
-            PadLeft(FormatSize(entry.OldSize(key_), units_), 9) + PadLeft(FormatSize(entry.Size(key_), units_), 9);
+    line += PadLeft(FormatChange(entry.OldSize(ordering_.key), entry.Size(ordering_.key), units_), 9) +
+            PadLeft(FormatSize(entry.OldSize(ordering_.key), units_), 9) + PadLeft(FormatSize(entry.Size(ordering_.key), units_), 9);
   } else {
-    line += PadLeft(FormatSize(entry.Size(key_), units_), 9) + " " + PadLeft(Share(entry.Size(key_), total), 6) +
-            " " + Bar(entry.Size(key_), total) + " " + PadLeft(entry.dir ? std::to_string(entry.items) : "", 8);
+    line += PadLeft(FormatSize(entry.Size(ordering_.key), units_), 9) + " " + PadLeft(Share(entry.Size(ordering_.key), total), 6) +
+            " " + Bar(entry.Size(ordering_.key), total) + " " + PadLeft(entry.dir ? std::to_string(entry.items) : "", 8);
   }
   line += "  " + Escaped(entry.name) + (entry.dir ? "/" : "") + entry.marks;
   if (entry.scanning) line += "  (being scanned)";
@@ -402,7 +378,7 @@ std::vector<std::string> Browser::Dialog() {
     case Mode::kHelp: return HelpLines();
     case Mode::kConfirm: {
       uint64_t total = 0;
-      for (const Target& target : pending_) total += target.entry.Size(key_);
+      for (const Target& target : pending_) total += target.entry.Size(ordering_.key);
       std::string what = pending_.size() == 1
                              ? Escaped(pending_[0].entry.name) + (pending_[0].entry.dir ? "/ and everything in it" : "")
                              : std::to_string(pending_.size()) + " marked entries";
@@ -411,7 +387,7 @@ std::vector<std::string> Browser::Dialog() {
     case Mode::kExportName:
       return {"Export the scan to the file:", export_name_ + "_", "Enter writes it, Esc cancels"};
     case Mode::kInfo: {
-      const BrowseEntry& entry = *Entries()[selected_];
+      BrowseEntry entry = Selected();
       std::vector<EntryId> chain = ChainTo(entry.id);
       std::vector<std::string> lines = {"Path: " + Escaped(PathOf(chain)),
                                         "Type: " + std::string(entry.dir ? "directory" : "file"),
@@ -455,14 +431,15 @@ std::vector<ScreenLine> Browser::Render(int rows, int columns) {
   if (selected_ < top_) top_ = selected_;
   if (selected_ >= top_ + shown) top_ = selected_ - shown + 1;
   for (size_t row = 0; row < shown && top_ + row < entries.size(); ++row) {
-    const BrowseEntry& entry = *entries[top_ + row];
-    lines[row + 2] = ScreenLine{EntryLine(entry, here.Size(key_), columns),
+    BrowseEntry entry = model_->Describe(entries[top_ + row]);
+    lines[row + 2] = ScreenLine{EntryLine(entry, here.Size(ordering_.key), columns),
                                 top_ + row == selected_ ? platform::Look::kReverse : platform::Look::kPlain};
   }
   if (entries.empty()) lines[2].text = here.scanning ? " (nothing read yet)" : " (empty)";
   if (mode_ != Mode::kList) Overlay(Dialog(), columns, &lines);
-  std::string status = message_.empty() ? model_->Status(key_, units_) : message_;
-  status += "  sorted by " + std::string(OrderName(order_, model_->Comparison())) + (reversed_ ? ", reversed" : "");
+  std::string status = message_.empty() ? model_->Status(ordering_.key, units_) : message_;
+  status += "  sorted by " + std::string(OrderName(ordering_.kind, ordering_.comparison)) +
+            (ordering_.reversed ? ", reversed" : "");
   if (!marks_.empty()) status += "  " + std::to_string(marks_.size()) + " marked";
   lines[static_cast<size_t>(rows_ - 1)] = ScreenLine{status, platform::Look::kReverse};
   return lines;

@@ -5,6 +5,7 @@
 // difference of two scans.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -35,14 +36,65 @@ struct BrowseEntry {
   uint64_t OldSize(SortKey key) const { return old_size[static_cast<int>(key)]; }
 };
 
+// How a directory's entries are ordered: by size (in a comparison, by
+// growth), name, entries below or modification time; names break ties.
+struct Ordering {
+  enum Kind { kSize, kName, kCount, kTime } kind = kSize;
+  SortKey key = SortKey::kDisk;
+  bool reversed = false;
+  bool comparison = false;
+};
+
+// Sorts `ids` as `ordering` says, reading what it compares through
+// `fields` (Size(id, key), Growth(id, key), Name(id), Items(id), Mtime(id)),
+// so that no entry is copied out of the model to sort it. Each entry's
+// key and name are read once, into an array sorted by them: compared in
+// place, a large directory's entries lie scattered over the model's memory.
+template <typename Fields>
+void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& fields) {
+  constexpr uint64_t kSignBit = uint64_t(1) << 63;  // flipped, signed values order as unsigned
+  auto primary = [&](EntryId id) -> uint64_t {
+    switch (ordering.kind) {
+      case Ordering::kSize:
+        return ordering.comparison ? static_cast<uint64_t>(static_cast<int64_t>(fields.Growth(id, ordering.key))) ^ kSignBit
+                                   : fields.Size(id, ordering.key);
+      case Ordering::kCount: return fields.Items(id);
+      case Ordering::kTime: {
+        std::optional<int64_t> time = fields.Mtime(id);
+        return time ? static_cast<uint64_t>(*time) ^ kSignBit : 0;
+      }
+      case Ordering::kName: break;
+    }
+    // The name's first bytes, in the order of the bytes.
+    std::string_view name = fields.Name(id);
+    uint64_t prefix = 0;
+    for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
+    return ~prefix;
+  };
+  struct Keyed {
+    uint64_t primary;  // larger first
+    std::string_view name;
+    EntryId id;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(ids->size());
+  for (EntryId id : *ids) keyed.push_back(Keyed{primary(id), fields.Name(id), id});
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.primary != b.primary) return a.primary > b.primary;
+    return a.name != b.name ? a.name < b.name : a.id < b.id;
+  });
+  for (size_t i = 0; i < keyed.size(); ++i) (*ids)[i] = keyed[i].id;
+  if (ordering.reversed) std::reverse(ids->begin(), ids->end());
+}
+
 class BrowseModel {
  public:
   virtual ~BrowseModel() = default;
   virtual EntryId Root() = 0;
   virtual BrowseEntry Describe(EntryId id) = 0;
-  // Replaces `entries` with those of `dir`; its memory is used again, as a
-  // directory may hold millions.
-  virtual void Children(EntryId dir, std::vector<BrowseEntry>* entries) = 0;
+  // Replaces `ids` with the entries of `dir`, in `ordering`; its memory is
+  // used again, as a directory may hold millions.
+  virtual void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* ids) = 0;
   // Lines of the item's details beyond its path and sizes.
   virtual std::vector<std::string> Details(EntryId id) = 0;
   // The bottom line: totals and free space, or how far the scan has come.
@@ -68,8 +120,6 @@ struct ScreenLine {
 
 class Browser {
  public:
-  enum class Order { kSize, kName, kCount, kTime };
-
   Browser(BrowseModel* model, Units units, SortKey key);
   // What `key` does; false once it quits.
   bool Press(int key);
@@ -83,13 +133,14 @@ class Browser {
     BrowseEntry entry;
   };
 
-  const std::vector<const BrowseEntry*>& Entries();
-  void Sort(std::vector<const BrowseEntry*>* entries) const;
+  const std::vector<EntryId>& Entries();
+  BrowseEntry Selected();
   void SelectId(EntryId id);
   void Move(long delta);
   void Open();
   void Up();
-  void ChooseOrder(Order order);
+  void ChooseOrder(Ordering::Kind kind);
+  void Resort();
   void ToggleMark();
   void AskDelete();
   void Delete();
@@ -97,7 +148,7 @@ class Browser {
   void Export();
   bool PressInMode(int key);
   std::vector<EntryId> ChainTo(EntryId id) const;
-  std::vector<Target> Targets() const;
+  std::vector<Target> Targets();
   std::string PathOf(const std::vector<EntryId>& chain);
   int ListRows() const { return rows_ > 3 ? rows_ - 3 : 1; }
 
@@ -108,9 +159,7 @@ class Browser {
 
   BrowseModel* model_;
   Units units_;
-  SortKey key_;
-  Order order_ = Order::kSize;
-  bool reversed_ = false;
+  Ordering ordering_;
   Mode mode_ = Mode::kList;
   std::vector<EntryId> chain_;  // the open directory and those above it
   size_t selected_ = 0;
@@ -120,10 +169,8 @@ class Browser {
   std::vector<Target> pending_;                    // awaiting confirmation
   std::string export_name_;
   std::string message_;
-  // The open directory's entries as the model gave them, the same sorted,
-  // and what they were read for.
-  std::vector<BrowseEntry> fetched_;
-  std::vector<const BrowseEntry*> entries_;
+  // The open directory's entries, sorted, and what they were read for.
+  std::vector<EntryId> entries_;
   uint64_t entries_generation_ = UINT64_MAX;
   EntryId entries_dir_ = UINT64_MAX;
   bool resort_ = true;

@@ -33,9 +33,19 @@ class FakeModel : public BrowseModel {
     }
     return entries_[id];
   }
-  void Children(EntryId dir, std::vector<BrowseEntry>* children) override {
-    children->clear();
-    for (EntryId child : children_[dir]) children->push_back(entries_[child]);
+  void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* children) override {
+    *children = children_[dir];
+    struct {
+      FakeModel& m;
+      uint64_t Size(EntryId id, SortKey key) const { return m.entries_[id].Size(key); }
+      long double Growth(EntryId id, SortKey key) const {
+        return static_cast<long double>(m.entries_[id].Size(key)) - m.entries_[id].OldSize(key);
+      }
+      std::string_view Name(EntryId id) const { return m.entries_[id].name; }
+      uint64_t Items(EntryId id) const { return m.entries_[id].items; }
+      std::optional<int64_t> Mtime(EntryId id) const { return m.entries_[id].mtime; }
+    } fields{*this};
+    SortIds(children, ordering, fields);
   }
   std::vector<std::string> Details(EntryId) override { return {}; }
   std::string Status(SortKey, Units) override { return "status"; }

@@ -1,5 +1,6 @@
 #include "spacemap/diff_model.h"
 
+#include <optional>
 #include <unordered_map>
 
 namespace {
@@ -36,7 +37,26 @@ BrowseEntry DiffModel::Describe(EntryId id) {
   return entry;
 }
 
-void DiffModel::Children(EntryId dir, std::vector<BrowseEntry>* children) {
+// What sorting compares: the new scan's, or else the old one's.
+struct DiffModel::Fields {
+  const DiffModel& model;
+  uint64_t SizeIn(const Tree& tree, NodeIndex node, SortKey key) const {
+    return node == kNone ? 0 : tree.SizeOf(node, key);
+  }
+  uint64_t Size(EntryId id, SortKey key) const { return SizeIn(model.new_, NewOf(id), key); }
+  long double Growth(EntryId id, SortKey key) const {
+    return static_cast<long double>(Size(id, key)) - static_cast<long double>(SizeIn(model.old_, OldOf(id), key));
+  }
+  std::string_view Name(EntryId id) const {
+    return NewOf(id) != kNone ? model.new_.NameOf(NewOf(id)) : model.old_.NameOf(OldOf(id));
+  }
+  uint64_t Items(EntryId id) const {
+    return IsDir(model.new_, NewOf(id)) ? model.new_.At(NewOf(id)).end - NewOf(id) - 1 : 0;
+  }
+  std::optional<int64_t> Mtime(EntryId) const { return std::nullopt; }
+};
+
+void DiffModel::Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* children) {
   NodeIndex old_dir = OldOf(dir), new_dir = NewOf(dir);
   std::unordered_map<std::string_view, NodeIndex> old_children;
   if (IsDir(old_, old_dir))
@@ -50,10 +70,11 @@ void DiffModel::Children(EntryId dir, std::vector<BrowseEntry>* children) {
         old_child = found->second;
         old_children.erase(found);
       }
-      children->push_back(Describe(Pair(old_child, c)));
+      children->push_back(Pair(old_child, c));
     }
   }
-  for (const auto& [name, old_child] : old_children) children->push_back(Describe(Pair(old_child, kNone)));
+  for (const auto& [name, old_child] : old_children) children->push_back(Pair(old_child, kNone));
+  SortIds(children, ordering, Fields{*this});
 }
 
 std::vector<std::string> DiffModel::Details(EntryId id) {

@@ -11,7 +11,7 @@ class DiffModel : public BrowseModel {
 
   EntryId Root() override;
   BrowseEntry Describe(EntryId id) override;
-  void Children(EntryId dir, std::vector<BrowseEntry>* entries) override;
+  void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* ids) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
   uint64_t Generation() override { return 0; }
@@ -22,6 +22,7 @@ class DiffModel : public BrowseModel {
   std::string Export(const std::string&) override { return ReadOnly(); }
 
  private:
+  struct Fields;
   const Tree& old_;
   const Tree& new_;
 };

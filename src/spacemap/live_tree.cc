@@ -137,12 +137,15 @@ BrowseEntry LiveTree::EntryOf(NodeIndex node) const {
   entry.scanning = Open(node);
   entry.size[0] = LiveSize(node, SortKey::kDisk);
   entry.size[1] = LiveSize(node, SortKey::kApparent);
-  if (entry.dir) {
-    auto removed = removed_below_.find(node);
-    entry.items = End(node) - node - 1 - (removed == removed_below_.end() ? 0 : removed->second);
-  }
+  entry.items = ItemsBelow(node);
   entry.marks = MarksOf(tree.At(node).flags);
   return entry;
+}
+
+uint64_t LiveTree::ItemsBelow(NodeIndex node) const {
+  if (!(state_->tree.At(node).flags & Node::kDir)) return 0;
+  auto removed = removed_below_.find(node);
+  return End(node) - node - 1 - (removed == removed_below_.end() ? 0 : removed->second);
 }
 
 BrowseEntry LiveTree::Describe(EntryId id) {
@@ -157,13 +160,25 @@ BrowseEntry LiveTree::Describe(EntryId id) {
   return EntryOf(static_cast<NodeIndex>(id));
 }
 
-void LiveTree::Children(EntryId id, std::vector<BrowseEntry>* children) {
+// What sorting compares, read from the tree in place; the lock is held.
+struct LiveTree::Fields {
+  const LiveTree& tree;
+  uint64_t Size(EntryId id, SortKey key) const { return tree.LiveSize(static_cast<NodeIndex>(id), key); }
+  long double Growth(EntryId, SortKey) const { return 0; }
+  std::string_view Name(EntryId id) const { return tree.state_->tree.NameOf(static_cast<NodeIndex>(id)); }
+  uint64_t Items(EntryId id) const { return tree.ItemsBelow(static_cast<NodeIndex>(id)); }
+  // The scan keeps no modification times yet.
+  std::optional<int64_t> Mtime(EntryId) const { return std::nullopt; }
+};
+
+void LiveTree::Children(EntryId id, const Ordering& ordering, std::vector<EntryId>* children) {
   std::lock_guard<std::mutex> lock(mu_);
   children->clear();
   if (state_->tree.Empty()) return;
   NodeIndex dir = static_cast<NodeIndex>(id);
   for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-    if (!removed_.count(child)) children->push_back(EntryOf(child));
+    if (!removed_.count(child)) children->push_back(child);
+  SortIds(children, ordering, Fields{*this});
 }
 
 std::vector<std::string> LiveTree::Details(EntryId id) {

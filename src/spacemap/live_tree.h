@@ -39,7 +39,7 @@ class LiveTree : public ScanSink, public BrowseModel {
 
   EntryId Root() override { return 0; }
   BrowseEntry Describe(EntryId id) override;
-  void Children(EntryId dir, std::vector<BrowseEntry>* entries) override;
+  void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* ids) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
   uint64_t Generation() override;
@@ -50,12 +50,15 @@ class LiveTree : public ScanSink, public BrowseModel {
 
  private:
   struct State;
+  struct Fields;
+  friend struct Fields;
 
   void Event();
   bool Open(NodeIndex node) const;
   NodeIndex End(NodeIndex node) const;
   uint64_t LiveSize(NodeIndex node, SortKey key) const;
   BrowseEntry EntryOf(NodeIndex node) const;
+  uint64_t ItemsBelow(NodeIndex node) const;
   std::string PathOf(const std::vector<EntryId>& chain) const;
   void CountRemoved();
 

@@ -22,9 +22,12 @@ using Listing = std::vector<std::tuple<std::string, uint64_t, bool>>;
 // Names, sizes and whether still scanned, of a directory's entries.
 Listing Listed(LiveTree& tree, EntryId dir) {
   std::vector<std::tuple<std::string, uint64_t, bool>> listed;
-  std::vector<BrowseEntry> children;
-  tree.Children(dir, &children);
-  for (const BrowseEntry& entry : children) listed.emplace_back(entry.name, entry.size[0], entry.scanning);
+  std::vector<EntryId> children;
+  tree.Children(dir, Ordering(), &children);
+  for (EntryId id : children) {
+    BrowseEntry entry = tree.Describe(id);
+    listed.emplace_back(entry.name, entry.size[0], entry.scanning);
+  }
   return listed;
 }
 
@@ -41,14 +44,14 @@ TEST(LiveTreeTest, OpenDirectoriesShowWhatIsCountedSoFar) {
   tree.Enter(Entry("open", 4));
   tree.Enter(Entry("deeper", 8));
   tree.Leaf(Entry("deepest", 100));
-  EXPECT_EQ(Listed(tree, 0), (Listing{{"file", 10, false}, {"done", 22, false}, {"open", 112, true}}));
+  EXPECT_EQ(Listed(tree, 0), (Listing{{"open", 112, true}, {"done", 22, false}, {"file", 10, false}}));
   EXPECT_EQ(Listed(tree, 4), (Listing{{"deeper", 108, true}}));
   EXPECT_EQ(tree.Describe(0).size[0], 1 + 10 + 22 + 112u);
   EXPECT_EQ(tree.Describe(4).items, 2u);
   EXPECT_EQ(tree.Status(SortKey::kDisk, Units::kBytes), "Scanning: 3 files, 130 in /start/open/deeper");
   tree.Leave();
   tree.Leaf(Entry("late", 1000));
-  EXPECT_EQ(Listed(tree, 0), (Listing{{"file", 10, false}, {"done", 22, false}, {"open", 1112, true}}));
+  EXPECT_EQ(Listed(tree, 0), (Listing{{"open", 1112, true}, {"done", 22, false}, {"file", 10, false}}));
   tree.Stop();
   EXPECT_THROW(tree.Leaf(Entry("never", 1)), ScanStopped);
   tree.Finish();

@@ -47,7 +47,7 @@ class Pane:
         Pane.count += 1
         self.name = "w%d" % Pane.count
         # The shell outlives Ctrl-C, which tmux sends to the whole group.
-        shell = "trap : INT; stty -g > .stty-before; %s; echo \"status=$?\"; stty -g > .stty-after" % command
+        shell = "trap : INT; stty -g > .stty-before; %s; s=$?; stty -g > .stty-after; echo \"status=$s\"" % command
         tmux("new-window", "-d", "-n", self.name, "-c", cwd, "sh", "-c", shell)
         self.cwd = cwd
 

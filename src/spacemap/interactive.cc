@@ -21,17 +21,20 @@ constexpr int kIdleWaitMs = 1000;
 struct ScanJob {
   LiveTree* tree;
   const ScanLoader* load;
+  bool failed = false;  // the scan could not be read whole, and said why
 };
 
 void RunScan(void* arg) {
   auto* job = static_cast<ScanJob*>(arg);
   try {
-    (*job->load)(job->tree);
+    job->failed = !(*job->load)(job->tree);
   } catch (const ScanStopped&) {
   } catch (const std::bad_alloc&) {
     WriteMessage("out of memory", "the scan stopped short");
+    job->failed = true;
   } catch (const std::exception& e) {
     WriteMessage("cannot hold the tree", e.what());
+    job->failed = true;
   }
   job->tree->Finish();
 }
@@ -70,7 +73,7 @@ int BrowseScan(const Options& o, const std::string& start, bool walked, const Sc
   int signal = screen->Signal();
   screen.reset();
   if (signal) platform::RaiseAgain(signal);
-  return AnyFailure() ? 2 : 0;
+  return job.failed || AnyFailure() ? 2 : 0;
 }
 
 int BrowseDiff(const Options& o, const Tree& old_tree, const Tree& new_tree) {

@@ -350,6 +350,16 @@ class BrowserTest(unittest.TestCase):
         screen = pane.quit()
         self.assertIn("status=0", screen)
 
+    def test_a_malformed_export_shows_what_was_read_and_fails(self):
+        export = os.path.join(self.dir, "cut.json")
+        with open(export, "wb") as f:
+            f.write(sm.run(["-o", "-", self.root]).stdout[:-40])
+        pane = self.browse("-f", export)
+        pane.wait_for("Total:")
+        screen = pane.quit()
+        self.assertIn("spacemap: %s: malformed at byte" % export, screen)
+        self.assertIn("status=2", screen)
+
     def test_not_on_a_terminal(self):
         result = sm.run(["-i", self.root], stdin=b"")
         self.assertEqual(result.returncode, 2)

@@ -100,13 +100,23 @@ std::string Escaped(std::string_view name) {
   return shown;
 }
 
+void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids) {
+  std::sort(keyed->begin(), keyed->end(), [](const SortKeyed& a, const SortKeyed& b) {
+    if (a.primary != b.primary) return a.primary > b.primary;
+    return a.name != b.name ? a.name < b.name : a.id < b.id;
+  });
+  ids->resize(keyed->size());
+  for (size_t i = 0; i < keyed->size(); ++i) (*ids)[i] = (*keyed)[i].id;
+  if (reversed) std::reverse(ids->begin(), ids->end());
+}
+
 Browser::Browser(BrowseModel* model, Units units, SortKey key) : model_(model), units_(units), chain_{model->Root()} {
   ordering_.key = key;
   ordering_.comparison = model->Comparison();
 }
 
 const std::vector<EntryId>& Browser::Entries() {
-  uint64_t generation = model_->Generation();
+  uint64_t generation = model_->Generation(chain_.back());
   if (generation == entries_generation_ && chain_.back() == entries_dir_ && !resort_) return entries_;
   EntryId selected = selected_ < entries_.size() ? entries_[selected_] : UINT64_MAX;
   bool same_dir = chain_.back() == entries_dir_;

@@ -22,7 +22,8 @@ using EntryId = uint64_t;
 // An entry of a directory as the browser shows it.
 struct BrowseEntry {
   EntryId id = 0;
-  // Raw bytes, held by the model until the next change of its Generation;
+  // Raw bytes, held by the model until it is changed by a deletion or a
+  // refresh;
   // of the start, its path.
   std::string_view name;
   bool dir = false;
@@ -45,13 +46,20 @@ struct Ordering {
   bool comparison = false;
 };
 
-// Sorts `ids` as `ordering` says, reading what it compares through
-// `fields` (Size(id, key), Growth(id, key), Name(id), Items(id), Mtime(id)),
-// so that no entry is copied out of the model to sort it. Each entry's
-// key and name are read once, into an array sorted by them: compared in
-// place, a large directory's entries lie scattered over the model's memory.
+// An entry's place in an order: its first key (larger first) and its name.
+struct SortKeyed {
+  uint64_t primary;
+  std::string_view name;
+  EntryId id;
+};
+
+// Reads what sorting `ids` as `ordering` says compares, through `fields`
+// (Size(id, key), Growth(id, key), Name(id), Items(id), Mtime(id)), once an
+// entry: compared in place, a large directory's entries lie scattered over
+// the model's memory. The names must stay where they are until sorted.
 template <typename Fields>
-void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& fields) {
+void ReadSortKeys(const std::vector<EntryId>& ids, const Ordering& ordering, const Fields& fields,
+                  std::vector<SortKeyed>* keyed) {
   constexpr uint64_t kSignBit = uint64_t(1) << 63;  // flipped, signed values order as unsigned
   auto primary = [&](EntryId id) -> uint64_t {
     switch (ordering.kind) {
@@ -71,20 +79,19 @@ void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& 
     for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
     return ~prefix;
   };
-  struct Keyed {
-    uint64_t primary;  // larger first
-    std::string_view name;
-    EntryId id;
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(ids->size());
-  for (EntryId id : *ids) keyed.push_back(Keyed{primary(id), fields.Name(id), id});
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.primary != b.primary) return a.primary > b.primary;
-    return a.name != b.name ? a.name < b.name : a.id < b.id;
-  });
-  for (size_t i = 0; i < keyed.size(); ++i) (*ids)[i] = keyed[i].id;
-  if (ordering.reversed) std::reverse(ids->begin(), ids->end());
+  keyed->clear();
+  keyed->reserve(ids.size());
+  for (EntryId id : ids) keyed->push_back(SortKeyed{primary(id), fields.Name(id), id});
+}
+
+// Sorts what ReadSortKeys read into `ids`, names breaking ties.
+void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids);
+
+template <typename Fields>
+void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& fields) {
+  std::vector<SortKeyed> keyed;
+  ReadSortKeys(*ids, ordering, fields, &keyed);
+  SortKeys(&keyed, ordering.reversed, ids);
 }
 
 class BrowseModel {
@@ -99,8 +106,8 @@ class BrowseModel {
   virtual std::vector<std::string> Details(EntryId id) = 0;
   // The bottom line: totals and free space, or how far the scan has come.
   virtual std::string Status(SortKey key, Units units) = 0;
-  // Changes whenever anything the browser shows may have.
-  virtual uint64_t Generation() = 0;
+  // Changes whenever what the browser shows of `dir` may have.
+  virtual uint64_t Generation(EntryId dir) = 0;
   virtual bool Comparison() const { return false; }
   // Why nothing may be deleted here; empty where it may.
   virtual std::string ReadOnly() const = 0;

@@ -49,7 +49,7 @@ class FakeModel : public BrowseModel {
   }
   std::vector<std::string> Details(EntryId) override { return {}; }
   std::string Status(SortKey, Units) override { return "status"; }
-  uint64_t Generation() override { return generation_; }
+  uint64_t Generation(EntryId) override { return generation_; }
   bool Comparison() const override { return comparison_; }
   std::string ReadOnly() const override { return read_only_; }
   std::string Remove(const std::vector<EntryId>& chain) override {

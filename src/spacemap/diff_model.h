@@ -14,7 +14,7 @@ class DiffModel : public BrowseModel {
   void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* ids) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
-  uint64_t Generation() override { return 0; }
+  uint64_t Generation(EntryId) override { return 0; }
   bool Comparison() const override { return true; }
   std::string ReadOnly() const override { return "a comparison is read-only: nothing is deleted"; }
   std::string Remove(const std::vector<EntryId>&) override { return ReadOnly(); }

@@ -75,7 +75,7 @@ LiveTree::~LiveTree() = default;
 
 void LiveTree::Event() {
   if (stop_.load(std::memory_order_relaxed)) throw ScanStopped();
-  ++generation_;
+  ++events_;
 }
 
 void LiveTree::Enter(const Item& dir) {
@@ -103,7 +103,7 @@ void LiveTree::Leave() {
 void LiveTree::Finish() {
   std::lock_guard<std::mutex> lock(mu_);
   done_ = true;
-  ++generation_;
+  ++changes_;
 }
 
 bool LiveTree::Done() const {
@@ -171,14 +171,20 @@ struct LiveTree::Fields {
   std::optional<int64_t> Mtime(EntryId) const { return std::nullopt; }
 };
 
+// The keys are read under the lock, and sorted without it: names stay where
+// they are while the walk adds others.
 void LiveTree::Children(EntryId id, const Ordering& ordering, std::vector<EntryId>* children) {
-  std::lock_guard<std::mutex> lock(mu_);
-  children->clear();
-  if (state_->tree.Empty()) return;
-  NodeIndex dir = static_cast<NodeIndex>(id);
-  for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-    if (!removed_.count(child)) children->push_back(child);
-  SortIds(children, ordering, Fields{*this});
+  std::vector<SortKeyed> keyed;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    children->clear();
+    if (state_->tree.Empty()) return;
+    NodeIndex dir = static_cast<NodeIndex>(id);
+    for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
+      if (!removed_.count(child)) children->push_back(child);
+    ReadSortKeys(*children, ordering, Fields{*this}, &keyed);
+  }
+  SortKeys(&keyed, ordering.reversed, children);
 }
 
 std::vector<std::string> LiveTree::Details(EntryId id) {
@@ -219,9 +225,12 @@ std::string LiveTree::Status(SortKey key, Units units) {
   return status;
 }
 
-uint64_t LiveTree::Generation() {
+// A directory the walk has left changes only by what the browser does; one
+// it is in, at every step of the walk.
+uint64_t LiveTree::Generation(EntryId dir) {
   std::lock_guard<std::mutex> lock(mu_);
-  return generation_;
+  if (state_->tree.Empty() || Open(static_cast<NodeIndex>(dir))) return events_ << 1 | 1;
+  return changes_ << 1;
 }
 
 std::string LiveTree::ReadOnly() const {
@@ -282,7 +291,7 @@ std::string LiveTree::Remove(const std::vector<EntryId>& chain) {
   state_->tree.Discount(static_cast<NodeIndex>(chain.back()), above);
   removed_.insert(static_cast<NodeIndex>(chain.back()));
   CountRemoved();
-  ++generation_;
+  ++changes_;
   return "";
 }
 
@@ -336,7 +345,7 @@ std::string LiveTree::Refresh(const std::vector<EntryId>& chain) {
   state_ = std::move(fresh);
   removed_.clear();
   removed_below_.clear();
-  ++generation_;
+  ++changes_;
   return "";
 }
 

@@ -42,7 +42,7 @@ class LiveTree : public ScanSink, public BrowseModel {
   void Children(EntryId dir, const Ordering& ordering, std::vector<EntryId>* ids) override;
   std::vector<std::string> Details(EntryId id) override;
   std::string Status(SortKey key, Units units) override;
-  uint64_t Generation() override;
+  uint64_t Generation(EntryId dir) override;
   std::string ReadOnly() const override;
   std::string Remove(const std::vector<EntryId>& chain) override;
   std::string Refresh(const std::vector<EntryId>& chain) override;
@@ -70,7 +70,8 @@ class LiveTree : public ScanSink, public BrowseModel {
   std::unique_ptr<State> state_;
   std::atomic<bool> stop_{false};
   bool done_ = false;
-  uint64_t generation_ = 0;
+  uint64_t events_ = 0;   // scan events told
+  uint64_t changes_ = 0;  // deletions, refreshes, the end of the scan
   uint64_t files_ = 0, bytes_ = 0;
   std::unordered_set<NodeIndex> removed_;
   std::unordered_map<NodeIndex, uint64_t> removed_below_;  // entries gone below each directory

@@ -361,7 +361,7 @@ std::string Browser::PathOf(const std::vector<EntryId>& chain) {
   return path;
 }
 
-std::string Browser::EntryLine(const BrowseEntry& entry, uint64_t total, int columns) const {
+std::string Browser::EntryLine(const BrowseEntry& entry, uint64_t total) const {
   std::string line = marks_.count(entry.id) ? "*" : " ";
   if (model_->Comparison()) {
     line += PadLeft(FormatChange(entry.OldSize(ordering_.key), entry.Size(ordering_.key), units_), 9) +
@@ -372,7 +372,6 @@ std::string Browser::EntryLine(const BrowseEntry& entry, uint64_t total, int col
   }
   line += "  " + Escaped(entry.name) + (entry.dir ? "/" : "") + entry.marks;
   if (entry.scanning) line += "  (being scanned)";
-  (void)columns;
   return line;
 }
 
@@ -442,7 +441,7 @@ std::vector<ScreenLine> Browser::Render(int rows, int columns) {
   if (selected_ >= top_ + shown) top_ = selected_ - shown + 1;
   for (size_t row = 0; row < shown && top_ + row < entries.size(); ++row) {
     BrowseEntry entry = model_->Describe(entries[top_ + row]);
-    lines[row + 2] = ScreenLine{EntryLine(entry, here.Size(ordering_.key), columns),
+    lines[row + 2] = ScreenLine{EntryLine(entry, here.Size(ordering_.key)),
                                 top_ + row == selected_ ? platform::Look::kReverse : platform::Look::kPlain};
   }
   if (entries.empty()) lines[2].text = here.scanning ? " (nothing read yet)" : " (empty)";

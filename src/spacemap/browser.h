@@ -159,7 +159,7 @@ class Browser {
   std::string PathOf(const std::vector<EntryId>& chain);
   int ListRows() const { return rows_ > 3 ? rows_ - 3 : 1; }
 
-  std::string EntryLine(const BrowseEntry& entry, uint64_t total, int columns) const;
+  std::string EntryLine(const BrowseEntry& entry, uint64_t total) const;
   std::string Header() const;
   std::vector<std::string> Dialog();
   void Overlay(const std::vector<std::string>& box, int columns, std::vector<ScreenLine>* lines) const;

@@ -120,7 +120,7 @@ find_program(SPACE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(SPACE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libzstd1, zlib1g")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libzstd1, zlib1g, libncursesw6, libtinfo6")
 endif()
 
 include(CPack)

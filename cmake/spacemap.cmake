@@ -24,6 +24,12 @@ if(NOT WIN32)
   if(NOT SPACE_ZSTD_INCLUDE OR NOT SPACE_ZSTD_LIBRARY)
     list(APPEND spacemap_needs libzstd-dev)
   endif()
+  # The browser's screen (on Win32, the console's own).
+  set(CURSES_NEED_WIDE TRUE)
+  find_package(Curses)
+  if(NOT CURSES_FOUND)
+    list(APPEND spacemap_needs libncurses-dev)
+  endif()
 endif()
 
 if(spacemap_needs)
@@ -37,7 +43,9 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/cli11)
 file(CREATE_LINK ${SPACE_CLI11_DIR}/CLI ${CMAKE_BINARY_DIR}/cli11/CLI SYMBOLIC)
 add_library(spacemap_core STATIC
   src/spacemap/age_filter.cc
+  src/spacemap/browser.cc
   src/spacemap/diff.cc
+  src/spacemap/diff_model.cc
   src/spacemap/duration.cc
   src/spacemap/exclude.cc
   src/spacemap/export_reader.cc
@@ -45,10 +53,13 @@ add_library(spacemap_core STATIC
   src/spacemap/export_writer.cc
   src/spacemap/glob.cc
   src/spacemap/html_output.cc
+  src/spacemap/interactive.cc
   src/spacemap/kinds.cc
   src/spacemap/largest.cc
   src/spacemap/list_views.cc
+  src/spacemap/live_tree.cc
   src/spacemap/options.cc
+  src/spacemap/replay.cc
   src/spacemap/scan.cc
   src/spacemap/tree.cc
   src/spacemap/types.cc
@@ -65,5 +76,13 @@ else()
   target_include_directories(spacemap_core PRIVATE ${SPACE_ZSTD_INCLUDE})
   target_link_libraries(spacemap_core PUBLIC ZLIB::ZLIB ${SPACE_ZSTD_LIBRARY})
 endif()
+# The browser's screen and its deletions: ncursesw on POSIX, the console on
+# Win32.
+add_library(spacemap_platform OBJECT ${SPACEMAP_PLATFORM})
+target_link_libraries(spacemap_platform PUBLIC space_platform)
+if(NOT WIN32)
+  target_include_directories(spacemap_platform PRIVATE ${CURSES_INCLUDE_DIRS})
+  target_link_libraries(spacemap_platform PUBLIC ${CURSES_LIBRARIES})
+endif()
 add_executable(spacemap src/spacemap/main.cc)
-target_link_libraries(spacemap PRIVATE spacemap_core space_platform)
+target_link_libraries(spacemap PRIVATE spacemap_core spacemap_platform space_platform)

@@ -19,6 +19,7 @@ _spacemap() {
     mapfile -t COMPREPLY < <(compgen -W '-d --max-depth --top --si -b --bytes -x --one-file-system
       --exclude --exclude-from --exclude-caches --exclude-hidden -l --count-links --apparent-size --cluster-size
       -o --output --compress -f --file --diff --html -e --extended --largest --types --older-than --newer-than --time
+      -i --interactive
       -h --help -V --version' -- "$cur")
     return
   fi

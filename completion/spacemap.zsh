@@ -26,6 +26,7 @@ _arguments -s \
   '(-f --file)'{-f,--file}'[read a JSON export instead of walking]:file:_files' \
   '--diff[compare two scans]:old:_files:new:_files' \
   '--html[write the scan as a treemap page]:file:_files' \
+  '(-i --interactive)'{-i,--interactive}'[browse the scan on the terminal]' \
   '(- *)'{-h,--help}'[show the options]' \
   '(- *)'{-V,--version}'[show the version]' \
   '::path:_files -/'

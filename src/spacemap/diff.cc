@@ -106,12 +106,6 @@ class Differ {
   std::vector<Change> changes_;
 };
 
-std::string Signed(uint64_t old_size, uint64_t new_size, Units units) {
-  if (old_size == new_size) return "0";
-  return (new_size > old_size ? "+" : "-") +
-         FormatSize(new_size > old_size ? new_size - old_size : old_size - new_size, units);
-}
-
 void Row(const std::string& change, const std::string& old_size, const std::string& new_size,
          const std::string& path) {
   auto pad = [](const std::string& text) { return std::string(text.size() < 9 ? 9 - text.size() : 0, ' ') + text; };
@@ -126,7 +120,7 @@ void PrintDiff(const Tree& old_tree, const Tree& new_tree, const ViewChoices& ch
   Row("change", "old", "new", "path");
   uint64_t old_total = old_tree.SizeOf(old_tree.Root(), choices.key);
   uint64_t new_total = new_tree.SizeOf(new_tree.Root(), choices.key);
-  Row(Signed(old_total, new_total, units), FormatSize(old_total, units), FormatSize(new_total, units),
+  Row(FormatChange(old_total, new_total, units), FormatSize(old_total, units), FormatSize(new_total, units),
       Printable(new_tree.NameOf(new_tree.Root())));
   Differ differ(old_tree, new_tree, choices);
   std::vector<Change> changes = differ.Run();
@@ -139,7 +133,7 @@ void PrintDiff(const Tree& old_tree, const Tree& new_tree, const ViewChoices& ch
   });
   for (size_t i = 0; i < shown; ++i) {
     const Change& change = changes[order[i]];
-    Row(Signed(change.old_size, change.new_size, units), FormatSize(change.old_size, units),
+    Row(FormatChange(change.old_size, change.new_size, units), FormatSize(change.old_size, units),
         FormatSize(change.new_size, units), differ.PathOf(changes, order[i]));
   }
   if (changes.size() > shown) OutWrite("(" + std::to_string(changes.size() - shown) + " more changes)\n");

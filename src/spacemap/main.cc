@@ -18,6 +18,7 @@
 #include "spacemap/html_output.h"
 #include "spacemap/largest.h"
 #include "spacemap/list_views.h"
+#include "spacemap/interactive.h"
 #include "spacemap/options.h"
 #include "spacemap/scan.h"
 #include "spacemap/tree.h"
@@ -130,12 +131,16 @@ int Export(const Options& o) {
   return AnyFailure() ? 2 : 0;
 }
 
+// The two scans --diff compares; false after reporting why not.
+bool LoadDiff(const Options& o, Tree* old_tree, Tree* new_tree) {
+  TreeBuilder old_builder(old_tree, o.count_links), new_builder(new_tree, o.count_links);
+  return Load(o.diff[0], IsDirectory(o.diff[0]), o, &old_builder) &&
+         Load(o.diff[1], IsDirectory(o.diff[1]), o, &new_builder);
+}
+
 int Diff(const Options& o) {
   Tree old_tree, new_tree;
-  TreeBuilder old_builder(&old_tree, o.count_links), new_builder(&new_tree, o.count_links);
-  if (!Load(o.diff[0], IsDirectory(o.diff[0]), o, &old_builder) ||
-      !Load(o.diff[1], IsDirectory(o.diff[1]), o, &new_builder))
-    return 2;
+  if (!LoadDiff(o, &old_tree, &new_tree)) return 2;
   PrintDiff(old_tree, new_tree, o.view);
   OutFlush();
   return AnyFailure() ? 2 : 0;
@@ -175,6 +180,24 @@ int Types(const Options& o) {
   PrintTypes(types, o.view);
   OutFlush();
   return AnyFailure() ? 2 : 0;
+}
+
+// The browser: over the comparison once both scans are read, else over
+// the scan as it is made.
+int Interactive(const Options& o) {
+  if (!o.diff.empty()) {
+    Tree old_tree, new_tree;
+    if (!LoadDiff(o, &old_tree, &new_tree)) return 2;
+    return BrowseDiff(o, old_tree, new_tree);
+  }
+  bool walk = o.input.empty();
+  std::string source = walk ? o.path : o.input;
+  if (!walk && !File(source, false).get()) {
+    ReportFailure("cannot read '" + source + "'", errno);
+    return 2;
+  }
+  return BrowseScan(o, walk ? AbsoluteStartPath(source) : source, walk,
+                    [&](ScanSink* sink) { return Load(source, walk, o, sink); });
 }
 
 int View(const Options& o) {
@@ -220,6 +243,7 @@ int Run(int argc, char** argv) {
       platform::getdfree(DriveOf(o.path), o.path.c_str(), &df) == 0)
     o.scan.cluster_size = uint64_t(df.df_bsec) * df.df_sclus;
   if (o.input.empty()) WarnOfExcludesThatNeverMatch(o.path, o.scan);
+  if (o.interactive) return Interactive(o);
   if (!o.diff.empty()) return Diff(o);
   if (!o.output.empty()) return Export(o);
   if (!o.html.empty()) return Page(o);

@@ -145,10 +145,13 @@ int ParseOptions(const std::vector<std::string>& arguments, const std::string& v
                    ->type_name("OLD NEW")
                    ->excludes(input)
                    ->excludes(output);
-  app.add_option("--html", o->html, "write the treemap page of the scan to FILE ('-': stdout)")
-      ->type_name("FILE")
+  auto* html = app.add_option("--html", o->html, "write the treemap page of the scan to FILE ('-': stdout)")
+                  ->type_name("FILE")
+                  ->excludes(output)
+                  ->excludes(diff);
+  app.add_flag("-i,--interactive", o->interactive, "browse the scan on the terminal, and delete from it")
       ->excludes(output)
-      ->excludes(diff);
+      ->excludes(html);
   app.get_option("path")->excludes(input)->excludes(diff);
   for (CLI::Option* view : {largest, types}) view->excludes(output)->excludes(diff);
 

@@ -21,6 +21,7 @@ struct Options {
   std::string html;                 // --html: the treemap page, "-" standard output
   std::vector<std::string> diff;    // --diff: old and new
   AgeBounds age;                    // --older-than, --newer-than
+  bool interactive = false;         // -i: the browser instead of a printed view
 };
 
 // Words of the variable first, so that the command line overrides them;

@@ -92,6 +92,16 @@ Extended Tree::ExtendedOf(NodeIndex index) const {
   return ext;
 }
 
+void Tree::Discount(NodeIndex node, const std::vector<NodeIndex>& above) {
+  uint64_t dsize = nodes_[node].dsize, asize = nodes_[node].asize;
+  for (NodeIndex dir : above) {
+    nodes_[dir].dsize -= std::min<uint64_t>(dsize, nodes_[dir].dsize);
+    nodes_[dir].asize -= std::min<uint64_t>(asize, nodes_[dir].asize);
+  }
+  nodes_[node].dsize = 0;
+  nodes_[node].asize = 0;
+}
+
 // Names are kept NUL-terminated, each whole in one chunk.
 uint32_t TreeBuilder::AddName(std::string_view name) {
   Tree& t = *tree_;

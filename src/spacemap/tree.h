@@ -68,6 +68,9 @@ class Tree {
   // their own (which the tree does not keep) and without the names whose
   // file another name counted.
   void Replay(ScanSink* sink) const;
+  // An entry removed from the disk: its sizes are taken off it and off
+  // `above`, directories over it whose totals include it.
+  void Discount(NodeIndex node, const std::vector<NodeIndex>& above);
   // Memory held, for the manual's statement of the bound.
   size_t Bytes() const;
 

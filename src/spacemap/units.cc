@@ -19,3 +19,9 @@ std::string FormatSize(uint64_t bytes, Units units) {
   }
   return std::to_string(bytes);
 }
+
+std::string FormatChange(uint64_t old_size, uint64_t new_size, Units units) {
+  if (old_size == new_size) return "0";
+  return (new_size > old_size ? "+" : "-") +
+         FormatSize(new_size > old_size ? new_size - old_size : old_size - new_size, units);
+}

@@ -8,6 +8,16 @@
 #include "report/out.h"
 #include "spacemap/utf8.h"
 
+const char* MarksOf(uint8_t flags) {
+  if (flags & Node::kReadError) return " [unreadable]";
+  if (flags & Node::kErrorBelow) return " [unreadable inside]";
+  if (flags & Node::kKernelFileSystem) return " [kernel file system]";
+  if (flags & Node::kOtherFileSystem) return " [other file system]";
+  if (flags & Node::kExcluded) return " [excluded]";
+  if (flags & Node::kLinkCountedElsewhere) return " [hard link counted elsewhere]";
+  return "";
+}
+
 namespace {
 
 bool IsContinuation(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
@@ -186,16 +196,7 @@ class ViewPrinter {
     return name;
   }
 
-  std::string Marks(NodeIndex node) const {
-    uint8_t flags = tree_.At(node).flags;
-    if (flags & Node::kReadError) return " [unreadable]";
-    if (flags & Node::kErrorBelow) return " [unreadable inside]";
-    if (flags & Node::kKernelFileSystem) return " [kernel file system]";
-    if (flags & Node::kOtherFileSystem) return " [other file system]";
-    if (flags & Node::kExcluded) return " [excluded]";
-    if (flags & Node::kLinkCountedElsewhere) return " [hard link counted elsewhere]";
-    return "";
-  }
+  std::string Marks(NodeIndex node) const { return MarksOf(tree_.At(node).flags); }
 
   const Tree& tree_;
   const ViewChoices& choices_;

@@ -51,6 +51,10 @@ class ViewRowPrinter {
 std::string FormatTime(const Extended& ext);
 constexpr size_t kTimeColumns = 16;
 
+// Why an entry with these Node flags counts as it does, as the views show
+// it after its name: " [unreadable]" and the like; empty for most.
+const char* MarksOf(uint8_t flags);
+
 // `name` as one line shows it: a control character, and each byte that is
 // not UTF-8, becomes '?'.
 std::string Printable(std::string_view name);

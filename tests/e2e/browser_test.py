@@ -1,0 +1,370 @@
+"""spacemap -i end to end, in a real terminal: tmux runs the browser on trees
+made in a temporary directory, keys go in with send-keys, and each screen
+read with capture-pane is checked against a Python walk of the tree (the
+model of spacemap_test): order, sizes, opening and going up, sorts, marks,
+the confirmation, and what deleting leaves on the disk."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+import spacemap_test as sm
+from harness import UNPRIVILEGED, remove_tree
+
+HAS_TMUX = sm.NATIVE and bool(shutil.which("tmux"))
+# Generous: a screen is usually there within milliseconds, but the suite
+# also runs under the sanitizers on a busy machine.
+DEADLINE = int(os.environ.get("BROWSER_DEADLINE", "60"))
+POLL = 0.05
+ENTRY = re.compile(r"^([ *]) +(\d+) +\d+\.\d% \[[# ]*\] +(\d*)  (.*?)(/)?(  \(being scanned\))?$")
+SOCKET = "spacemap-browser-%d" % os.getpid()
+
+
+def tmux(*args):
+    return subprocess.run(["tmux", "-L", SOCKET] + list(args), capture_output=True, check=False)
+
+
+def entries(screen):
+    """(name, size, items or None, marked) of the entry lines shown."""
+    shown = []
+    for line in screen.splitlines():
+        found = ENTRY.match(line.rstrip())
+        if found:
+            items = int(found.group(3)) if found.group(3) else None
+            shown.append((found.group(4), int(found.group(2)), items, found.group(1) == "*"))
+    return shown
+
+
+class Pane:
+    """One browser in a tmux window of the module's server; the window stays
+    once the command ends, so that its last screen can be read."""
+    count = 0
+
+    def __init__(self, command, cwd):
+        Pane.count += 1
+        self.name = "w%d" % Pane.count
+        # The shell outlives Ctrl-C, which tmux sends to the whole group.
+        shell = "trap : INT; stty -g > .stty-before; %s; s=$?; stty -g > .stty-after; echo \"status=$s\"" % command
+        tmux("new-window", "-d", "-n", self.name, "-c", cwd, "sh", "-c", shell)
+        self.cwd = cwd
+
+    def screen(self, *history):
+        return tmux("capture-pane", "-p", *history, "-t", ":" + self.name).stdout.decode("utf-8", "replace")
+
+    def wait(self, predicate, what, *history):
+        deadline = time.monotonic() + DEADLINE
+        while time.monotonic() < deadline:
+            screen = self.screen(*history)
+            if predicate(screen):
+                return screen
+            time.sleep(POLL)
+        raise AssertionError("no screen with %s:\n%s" % (what, self.screen()))
+
+    def wait_for(self, text):
+        return self.wait(lambda screen: text in screen, repr(text))
+
+    def keys(self, *keys):
+        tmux("send-keys", "-t", ":" + self.name, *keys)
+
+    def quit(self, key="q"):
+        self.keys(key)
+        # Once the window is dead, its last lines may have gone to the history.
+        return self.wait(lambda screen: "status=" in screen, "the exit status", "-S", "-")
+
+
+@unittest.skipUnless(HAS_TMUX, "needs tmux and the native spacemap")
+class BrowserTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        tmux("-f", "/dev/null", "new-session", "-d", "-s", "browser", "-x", "150", "-y", "40")
+        tmux("set-option", "-g", "remain-on-exit", "on")
+
+    @classmethod
+    def tearDownClass(cls):
+        tmux("kill-server")
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.root = os.path.join(self.dir, "root")
+        self.make({"big/a": 300000, "big/b": 120000, "big/sub/c": 50000, "mid/d": 90000, "small": 3000,
+                   "empty/": 0, "many/1": 1, "many/2": 1, "many/3": 1, "many/4": 1})
+
+    def tearDown(self):
+        remove_tree(self.dir)
+
+    def make(self, files):
+        for path, size in files.items():
+            full = os.path.join(self.root, path)
+            os.makedirs(os.path.dirname(full) if not path.endswith("/") else full, exist_ok=True)
+            if not path.endswith("/"):
+                with open(full, "wb") as f:
+                    f.write(os.urandom(size))
+
+    def browse(self, *args, cwd=None):
+        return Pane("SPACEMAP= %s -i -b %s" % (sm.SPACEMAP_EXE, " ".join(args or (self.root,))), cwd or self.dir)
+
+    def listing(self, rel, apparent=False):
+        """The model's entries of directory `rel`, largest first, as shown."""
+        sizes = sm.model(self.root, apparent=apparent)
+        prefix = rel + "/" if rel else "/"
+        children = [(p[len(prefix):], s) for p, s in sizes.items()
+                    if p.startswith(prefix) and "/" not in p[len(prefix):] and p != prefix]
+        return sorted(children, key=lambda c: (-c[1], c[0]))
+
+    def shown(self, pane, rel):
+        expected = self.listing(rel)
+        screen = pane.wait(lambda s: [(n, z) for n, z, _, _ in entries(s)] == expected,
+                           "the entries of '%s': %r" % (rel, expected))
+        return entries(screen)
+
+    def test_browse_sort_and_quit(self):
+        pane = self.browse()
+        self.shown(pane, "")
+        # Down to the second entry, open it, come back up: the cursor is on it.
+        pane.keys("Down", "Enter")
+        self.shown(pane, "/mid")
+        pane.keys("Left")
+        self.shown(pane, "")
+        pane.keys("Up", "l")
+        self.shown(pane, "/big")
+        pane.keys("h")
+        pane.wait_for("--- %s ---" % self.root)
+        names = [name for name, _ in self.listing("")]
+        items = {"big": 4, "mid": 1, "many": 4, "empty": 0}
+        orders = [  # key, the order it gives
+            ("n", sorted(names)),
+            ("n", sorted(names, reverse=True)),
+            ("C", sorted(names, key=lambda n: (-items.get(n, 0), n))),
+            ("s", names),
+            ("s", names[::-1]),
+        ]
+        for key, order in orders:
+            pane.keys(key)
+            screen = pane.wait(lambda s: [e[0] for e in entries(s)] == order, "%s sorting %r" % (key, order))
+            self.assertEqual({e[0]: e[2] for e in entries(screen) if e[2] is not None}, items)
+        pane.keys("s", "a")
+        apparent = self.listing("", apparent=True)
+        pane.wait(lambda s: [(n, z) for n, z, _, _ in entries(s)] == apparent, "apparent sizes")
+        pane.keys("M")
+        pane.wait_for("no modification times in this scan")
+        pane.keys("?")
+        pane.wait_for("open a directory")
+        pane.keys("x", "i")
+        pane.wait_for("Path: %s/big" % self.root)
+        pane.keys("x")
+        screen = pane.quit()
+        self.assertIn("status=0", screen)
+        self.assertNotIn("? for help", screen)
+        with open(os.path.join(self.dir, ".stty-before")) as before, open(os.path.join(self.dir, ".stty-after")) as after:
+            self.assertEqual(before.read(), after.read())
+
+    def test_signals_and_resizing_give_the_terminal_back(self):
+        for key, status in (("C-c", 130), (None, 143)):
+            pane = self.browse()
+            pane.wait_for("Total:")
+            tmux("resize-window", "-t", ":" + pane.name, "-x", "90", "-y", "15")
+            self.shown(pane, "")
+            if key:
+                pane.keys(key)
+            else:
+                pid = tmux("list-panes", "-t", ":" + pane.name, "-F", "#{pane_pid}").stdout.split()[0]
+                children = subprocess.run(["pgrep", "-P", pid.decode(), "spacemap"], capture_output=True)
+                os.kill(int(children.stdout.split()[0]), 15)
+            screen = pane.wait(lambda s: "status=" in s, "the exit status", "-S", "-")
+            self.assertIn("status=%d" % status, screen)
+            with open(os.path.join(self.dir, ".stty-before")) as b, open(os.path.join(self.dir, ".stty-after")) as a:
+                self.assertEqual(b.read(), a.read())
+
+    def test_names_that_are_no_text_show_escaped(self):
+        for name in (b"esc\x1b[31mred", b"bad\xffbyte", "caf\u00e9".encode()):
+            with open(os.path.join(self.root.encode(), name), "wb") as f:
+                f.write(b"x")
+        pane = self.browse()
+        screen = pane.wait_for("esc\\x1b[31mred")
+        self.assertIn("bad\\xffbyte", screen)
+        self.assertIn("caf\u00e9", screen)
+        pane.quit()
+
+    def test_delete_marked_and_selected(self):
+        pane = self.browse()
+        self.shown(pane, "")
+        # Marks on mid and many; a cancelled confirmation deletes nothing.
+        order = [name for name, _ in self.listing("")]
+        pane.keys(*["Down"] * order.index("mid"), "Space")
+        pane.keys(*["Down"] * (order.index("many") - order.index("mid") - 1), "Space")
+        pane.wait_for("2 marked")
+        total = sm.model(self.root)[""]
+        gone = sm.model(self.root)["/mid"] + sm.model(self.root)["/many"]
+        pane.keys("d")
+        pane.wait_for("Delete 2 marked entries (%d)?" % gone)
+        pane.keys("n")
+        pane.wait_for("nothing deleted")
+        before = sorted(os.walk(self.root))
+        self.assertEqual(before, sorted(os.walk(self.root)))
+        pane.keys("d")
+        pane.wait_for("Delete 2 marked entries")
+        pane.keys("y")
+        pane.wait_for("2 entries deleted")
+        self.assertFalse(os.path.exists(os.path.join(self.root, "mid")))
+        self.assertFalse(os.path.exists(os.path.join(self.root, "many")))
+        self.shown(pane, "")
+        pane.keys("Home")  # the message gives way to the totals
+        pane.wait_for("Total: %d on disk" % (total - gone))
+        # The selected entry, a directory, goes with what is in it.
+        pane.keys("Home", "Enter")
+        self.shown(pane, "/big")
+        pane.keys("End", "d")
+        pane.wait_for("Delete sub/ and everything in it (%d)?" % sm.model(self.root)["/big/sub"])
+        pane.keys("y")
+        pane.wait_for("1 entry deleted")
+        self.shown(pane, "/big")
+        left = {os.path.relpath(os.path.join(d, f), self.root) for d, _, fs in os.walk(self.root) for f in fs}
+        self.assertEqual(left, {"big/a", "big/b", "small"})
+        pane.quit()
+
+    def test_deleting_leaves_what_changed_since_the_scan(self):
+        outside = os.path.join(self.dir, "outside")
+        os.mkdir(outside)
+        with open(os.path.join(outside, "keep"), "wb") as f:
+            f.write(b"keep")
+        pane = self.browse()
+        self.shown(pane, "")
+        order = [name for name, _ in self.listing("")]
+        # small is replaced by another file of its name; mid by a link.
+        os.rename(os.path.join(self.root, "small"), os.path.join(self.dir, "old-small"))
+        with open(os.path.join(self.root, "small"), "wb") as f:
+            f.write(b"new")
+        shutil.rmtree(os.path.join(self.root, "mid"))
+        os.symlink(outside, os.path.join(self.root, "mid"))
+        for name in ("small", "mid"):
+            pane.keys("Home", *["Down"] * order.index(name), "d")
+            pane.wait_for("Delete %s" % name)
+            pane.keys("y")
+            pane.wait_for("0 entries deleted; %s: changed since the scan, left alone" % name)
+        self.assertTrue(os.path.isfile(os.path.join(self.root, "small")))
+        self.assertTrue(os.path.islink(os.path.join(self.root, "mid")))
+        self.assertTrue(os.path.isfile(os.path.join(outside, "keep")))
+        # A directory on the way replaced: nothing below it is touched.
+        pane.keys("Home", *["Down"] * order.index("big"), "Enter")
+        self.shown(pane, "/big")
+        os.rename(os.path.join(self.root, "big"), os.path.join(self.dir, "old-big"))
+        shutil.copytree(os.path.join(self.dir, "old-big"), os.path.join(self.root, "big"))
+        pane.keys("Home", "d")
+        pane.wait_for("Delete a")
+        pane.keys("y")
+        pane.wait_for("0 entries deleted; a: big changed since the scan, left alone")
+        self.assertTrue(os.path.isfile(os.path.join(self.root, "big/a")))
+        pane.quit()
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare"), "needs root to mount")
+    def test_deleting_stays_on_its_file_system(self):
+        mount = os.path.join(self.root, "big/sub/mnt")
+        os.mkdir(mount)
+        command = ("unshare -m sh -c 'mount -t tmpfs none %s && echo kept > %s/file && "
+                   "SPACEMAP= %s -i -b %s; ls %s > %s/after'") % (
+            mount, mount, sm.SPACEMAP_EXE, self.root, mount, self.dir)
+        pane = Pane(command, self.dir)
+        self.shown(pane, "")
+        pane.keys("Home", "Enter")
+        self.shown(pane, "/big")
+        pane.keys("End", "d")
+        pane.wait_for("Delete sub/")
+        pane.keys("y")
+        pane.wait_for("0 entries deleted; sub: mnt is another file system, left as it is")
+        pane.quit()
+        with open(os.path.join(self.dir, "after")) as after:
+            self.assertEqual(after.read(), "file\n")
+        self.assertEqual(os.listdir(os.path.join(self.root, "big/sub")), ["mnt"])
+
+    @unittest.skipUnless(os.geteuid() == 0 and sm.NATIVE, "needs root to run as nobody")
+    def test_a_file_that_cannot_be_removed_is_reported(self):
+        if subprocess.run(UNPRIVILEGED + ("test", "-x", sm.SPACEMAP_EXE)).returncode:
+            self.skipTest("nobody may not run spacemap here")
+        os.chmod(self.dir, 0o755)
+        for d, _, _ in os.walk(self.root):
+            os.chown(d, 65534, 65534)
+        os.chown(os.path.join(self.root, "big"), 0, 0)  # nobody may not remove a, b or sub
+        pane = Pane("%s sh -c 'SPACEMAP= %s -i -b %s'" % (" ".join(UNPRIVILEGED), sm.SPACEMAP_EXE, self.root),
+                    self.dir)
+        self.shown(pane, "")
+        pane.keys("Home", "d")
+        pane.wait_for("Delete big/")
+        pane.keys("y")
+        pane.wait(lambda s: re.search(r"0 entries deleted; big: cannot remove '(a|b|sub)': Permission denied", s),
+                  "the failure")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.root, "big"))), ["a", "b", "sub"])
+        self.assertTrue(os.path.isfile(os.path.join(self.root, "small")))
+        pane.quit()
+
+    def test_refresh_and_export(self):
+        pane = self.browse()
+        self.shown(pane, "")
+        order = [name for name, _ in self.listing("")]
+        with open(os.path.join(self.root, "mid/new"), "wb") as f:
+            f.write(os.urandom(700000))
+        pane.keys("Home", *["Down"] * order.index("mid"), "r")
+        pane.wait_for("scanned again: mid")
+        self.shown(pane, "")
+        pane.keys("E")
+        pane.wait_for("Export the scan to the file:")
+        pane.keys("Enter")
+        pane.wait_for("exported to spacemap-export.json")
+        pane.quit()
+        written = sm.run(["-o", "-", self.root]).stdout
+        with open(os.path.join(self.dir, "spacemap-export.json"), "rb") as f:
+            exported = f.read()
+        self.assertEqual(re.sub(rb'"timestamp":\d+', b"", exported), re.sub(rb'"timestamp":\d+', b"", written))
+
+    def test_imports_and_comparisons_are_read_only(self):
+        export = os.path.join(self.dir, "old.json")
+        sm.run(["-o", export, self.root])
+        with open(os.path.join(self.root, "mid/d"), "ab") as f:
+            f.write(os.urandom(500000))
+        os.remove(os.path.join(self.root, "small"))
+        for args in (["-f", export], ["--diff", export, self.root]):
+            pane = self.browse(*args)
+            pane.wait_for("[read-only]")
+            pane.keys("d")
+            pane.wait_for("is read-only: nothing is deleted")
+            if args[0] == "--diff":
+                new = sm.model(self.root)
+                screen = pane.wait_for("[gone]")
+                lines = [l for l in screen.splitlines() if re.match(r"^[ *] +[-+0]", l)]
+                self.assertRegex(lines[0], r"^ +\+\d+ +\d+ +%d  mid/$" % new["/mid"])
+                self.assertRegex(lines[-1], r"^ +-\d+ +\d+ +0  small \[gone\]$")
+            pane.quit()
+        self.assertTrue(os.path.exists(os.path.join(self.root, "mid/d")))
+
+    def test_quitting_while_the_walk_runs(self):
+        # Enough entries that the first screen may come before the walk ends;
+        # whichever it shows, q ends both cleanly.
+        for i in range(50):
+            os.makedirs(os.path.join(self.root, "wide/d%d" % i))
+            for j in range(200):
+                open(os.path.join(self.root, "wide/d%d/f%d" % (i, j)), "wb").close()
+        pane = self.browse()
+        pane.wait(lambda s: "Scanning:" in s or "Total:" in s, "the first screen")
+        screen = pane.quit()
+        self.assertIn("status=0", screen)
+
+    def test_a_malformed_export_shows_what_was_read_and_fails(self):
+        export = os.path.join(self.dir, "cut.json")
+        with open(export, "wb") as f:
+            f.write(sm.run(["-o", "-", self.root]).stdout[:-40])
+        pane = self.browse("-f", export)
+        pane.wait_for("Total:")
+        screen = pane.quit()
+        self.assertIn("spacemap: %s: malformed at byte" % export, screen)
+        self.assertIn("status=2", screen)
+
+    def test_not_on_a_terminal(self):
+        result = sm.run(["-i", self.root], stdin=b"")
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr, b"spacemap: --interactive: standard input and output must be a terminal\n")
+
+
+if __name__ == "__main__":
+    unittest.main()

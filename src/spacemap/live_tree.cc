@@ -14,10 +14,21 @@
 #include "spacemap/replay.h"
 #include "spacemap/view.h"
 
+namespace {
+
+std::optional<int64_t> MtimeOf(const Tree& tree, NodeIndex node) {
+  Extended ext = tree.ExtendedOf(node);
+  if (!(ext.known & Extended::kMtime)) return std::nullopt;
+  return ext.mtime;
+}
+
+}  // namespace
+
 // A tree and what the browser needs beside it: the directories still open
 // and, for a walk, each entry's identity, which deleting checks against.
 struct LiveTree::State : ScanSink {
-  State(bool count_links, bool keep_identities) : builder(&tree, count_links), keep_identities(keep_identities) {}
+  State(bool count_links, bool keep_identities, bool keep_extended)
+      : tree(keep_extended), builder(&tree, count_links), keep_identities(keep_identities) {}
 
   void Enter(const Item& dir) override {
     Keep(dir);
@@ -71,7 +82,7 @@ struct LiveTree::State : ScanSink {
 
 LiveTree::LiveTree(const std::string& start, const ScanChoices& choices, bool count_links, bool walked)
     : start_(start), choices_(choices), count_links_(count_links), walked_(walked),
-      state_(std::make_unique<State>(count_links, walked)) {}
+      state_(std::make_unique<State>(count_links, walked, choices.extended)) {}
 
 LiveTree::~LiveTree() = default;
 
@@ -141,6 +152,7 @@ BrowseEntry LiveTree::EntryOf(NodeIndex node) const {
   entry.size[1] = LiveSize(node, SortKey::kApparent);
   entry.items = ItemsBelow(node);
   entry.marks = MarksOf(tree.At(node).flags);
+  entry.mtime = MtimeOf(tree, node);
   return entry;
 }
 
@@ -169,8 +181,7 @@ struct LiveTree::Fields {
   long double Growth(EntryId, SortKey) const { return 0; }
   std::string_view Name(EntryId id) const { return tree.state_->tree.NameOf(static_cast<NodeIndex>(id)); }
   uint64_t Items(EntryId id) const { return tree.ItemsBelow(static_cast<NodeIndex>(id)); }
-  // The scan keeps no modification times yet.
-  std::optional<int64_t> Mtime(EntryId) const { return std::nullopt; }
+  std::optional<int64_t> Mtime(EntryId id) const { return MtimeOf(tree.state_->tree, static_cast<NodeIndex>(id)); }
 };
 
 // The keys are read under the lock, and sorted without it: names stay where
@@ -199,9 +210,15 @@ std::vector<std::string> LiveTree::Details(EntryId id) {
     if (item.ino)  // where the platform tells it
       lines.push_back("Device: " + std::to_string(item.dev) + "  Inode: " + std::to_string(item.ino));
   }
-  // The scan keeps no times or owners of its entries.
-  lines.push_back("Modified: no modification times in this scan");
-  lines.push_back("Owner: no owners in this scan");
+  // A directory's time is the newest below it, as the tree keeps it.
+  Extended ext = state_->tree.ExtendedOf(static_cast<NodeIndex>(id));
+  lines.push_back(ext.known & Extended::kMtime ? "Modified: " + FormatTime(ext)
+                                               : std::string("Modified: no modification times in this scan (-e)"));
+  if (ext.known & (Extended::kUid | Extended::kGid))
+    lines.push_back("Owner: " + (ext.known & Extended::kUid ? std::to_string(ext.uid) : std::string("?")) + "  Group: " +
+                    (ext.known & Extended::kGid ? std::to_string(ext.gid) : std::string("?")));
+  else
+    lines.push_back("Owner: no owners in this scan (-e)");
   return lines;
 }
 
@@ -333,7 +350,7 @@ std::string LiveTree::Refresh(const std::vector<EntryId>& chain) {
   }
   NodeIndex target = static_cast<NodeIndex>(chain.back());
   std::string path = PathOf(chain);
-  auto fresh = std::make_unique<State>(count_links_, true);
+  auto fresh = std::make_unique<State>(count_links_, true, choices_.extended);
   const State& old = *state_;
   Replay(old.tree, old.tree.Root(), [&old](NodeIndex node, Item* item) { old.IdentityOf(node, item); }, fresh.get(),
          [&](NodeIndex node, const Item& item) {

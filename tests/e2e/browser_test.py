@@ -161,6 +161,27 @@ class BrowserTest(unittest.TestCase):
         with open(os.path.join(self.dir, ".stty-before")) as before, open(os.path.join(self.dir, ".stty-after")) as after:
             self.assertEqual(before.read(), after.read())
 
+    def test_times_and_owners_with_extended_fields(self):
+        names = [name for name, _ in self.listing("")]
+        base = 1500000000
+        for i, name in enumerate(names):  # every entry below a name as old as it
+            top = os.path.join(self.root, name)
+            for path, dirs, files in os.walk(top, topdown=False):
+                for entry in files + dirs:
+                    os.utime(os.path.join(path, entry), (base, base + i * 86400))
+            os.utime(top, (base, base + i * 86400))
+        pane = self.browse("-e", self.root)
+        self.shown(pane, "")
+        for order in (names[::-1], names):
+            pane.keys("M")
+            pane.wait(lambda s: [e[0] for e in entries(s)] == order, "newest first, then reversed: %r" % order)
+        pane.keys("Home", "i")
+        when = time.strftime("%Y-%m-%d %H:%M", time.localtime(base))  # the oldest, first once reversed
+        pane.wait_for("Modified: %s" % when)
+        pane.wait_for("Owner: %d  Group: %d" % (os.getuid(), os.getgid()))
+        pane.keys("x")
+        self.assertIn("status=0", pane.quit())
+
     def test_signals_and_resizing_give_the_terminal_back(self):
         for key, status in (("C-c", 130), (None, 143)):
             pane = self.browse()

@@ -5,6 +5,7 @@
 
 #include "spacemap/kinds.h"
 #include "spacemap/largest.h"
+#include "spacemap/replay.h"
 #include "spacemap/treemap_page.h"
 #include "spacemap/types.h"
 
@@ -39,11 +40,19 @@ std::string Groups() {
   return json + "]";
 }
 
+// The tree told again as a scan, each file once: its other names count
+// nothing.
+void ReplayCounted(const Tree& tree, ScanSink* sink) {
+  if (tree.Empty()) return;
+  Replay(tree, tree.Root(), nullptr, sink,
+         [&tree](NodeIndex node, const Item&) { return (tree.At(node).flags & Node::kLinkCountedElsewhere) != 0; });
+}
+
 // "kinds": [group, extension, allocated, apparent, files] of each extension,
 // largest first; the page holds them whole, whatever it leaves out of its tiles.
 std::string Kinds(const Tree& tree, SortKey key) {
   TypeTotals types(false);
-  tree.Replay(&types);
+  ReplayCounted(tree, &types);
   std::string json = ",\"kinds\":[";
   bool first = true;
   for (const GroupTotal& group : types.Sorted(key)) {
@@ -61,7 +70,7 @@ std::string Kinds(const Tree& tree, SortKey key) {
 // "largest": [path below the root, size] of each of the largest files, by the page's size.
 std::string Largest(const Tree& tree, SortKey key, size_t count) {
   LargestFiles largest(count, key, false);
-  tree.Replay(&largest);
+  ReplayCounted(tree, &largest);
   std::string json = ",\"largest\":[";
   bool first = true;
   for (const LargeFile& file : largest.Sorted()) {

@@ -14,6 +14,7 @@ Item ItemOf(const Tree& tree, NodeIndex node, const IdentityOf& identity) {
   item.asize = n.asize;
   item.read_error = n.flags & Node::kReadError;
   item.notreg = n.flags & Node::kNotRegular;
+  item.ext = tree.ExtendedOf(node);
   if (n.flags & Node::kExcluded)
     item.excluded = n.flags & Node::kKernelFileSystem  ? Excluded::kKernelFileSystem
                     : n.flags & Node::kOtherFileSystem ? Excluded::kOtherFileSystem

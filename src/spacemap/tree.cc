@@ -45,28 +45,6 @@ NodeIndex Tree::Find(NodeIndex dir, std::string_view name) const {
   return 0;
 }
 
-void Tree::Replay(ScanSink* sink) const {
-  std::vector<NodeIndex> open_ends;
-  for (NodeIndex index = 0; index < Size(); ++index) {
-    for (; !open_ends.empty() && open_ends.back() == index; open_ends.pop_back()) sink->Leave();
-    const Node& node = nodes_[index];
-    if (node.flags & Node::kLinkCountedElsewhere) continue;
-    Item item;
-    item.name = NameOf(index);
-    item.excluded = (node.flags & Node::kExcluded) ? Excluded::kPattern : Excluded::kNo;
-    item.ext = ExtendedOf(index);
-    if (node.flags & Node::kDir) {
-      sink->Enter(item);
-      open_ends.push_back(node.end);
-      continue;
-    }
-    item.dsize = node.dsize;
-    item.asize = node.asize;
-    sink->Leaf(item);
-  }
-  for (; !open_ends.empty(); open_ends.pop_back()) sink->Leave();
-}
-
 size_t Tree::Bytes() const {
   return nodes_.size() * sizeof(Node) + chunks_.size() * kChunkBytes + extras_.size() * sizeof(Extras);
 }

@@ -64,10 +64,6 @@ class Tree {
   void PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned depth)>& visit) const;
   // The child of `dir` named `name`; 0 when none is.
   NodeIndex Find(NodeIndex dir, std::string_view name) const;
-  // Tells the tree to `sink` as a scan would, directories without sizes of
-  // their own (which the tree does not keep) and without the names whose
-  // file another name counted.
-  void Replay(ScanSink* sink) const;
   // An entry removed from the disk: its sizes are taken off it and off
   // `above`, directories over it whose totals include it.
   void Discount(NodeIndex node, const std::vector<NodeIndex>& above);

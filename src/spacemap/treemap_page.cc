@@ -1,6 +1,7 @@
 #include "spacemap/treemap_page.h"
 
 #include <charconv>
+#include <string>
 
 #include "spacemap/utf8.h"
 
@@ -24,6 +25,25 @@ enum Record {
   kLeftOut = 5,      // as kSmaller, holding entries the page had no room for
   kReadError = 16,   // added to the first three
 };
+
+// The records as the page's script names them, written into its data so
+// that the numbers stand here only.
+struct RecordName {
+  const char* name;
+  Record record;
+};
+constexpr RecordName kRecordNames[] = {{"FILE", kFile},         {"OPEN_DIR", kOpenDir}, {"WHOLE_DIR", kWholeDir},
+                                       {"SMALLER", kSmaller},   {"CLOSE", kClose},      {"LEFT_OUT", kLeftOut},
+                                       {"READ_ERROR", kReadError}};
+
+std::string RecordsMember() {
+  std::string json = ",\"records\":{";
+  for (const RecordName& record : kRecordNames) {
+    if (json.back() != '{') json += ',';
+    json += '"' + std::string(record.name) + "\":" + std::to_string(record.record);
+  }
+  return json + '}';
+}
 
 }  // namespace
 
@@ -59,6 +79,7 @@ TreemapPage::TreemapPage(std::FILE* out, const PageInfo& info) : out_(out), by_a
   Write("{\"title\":");
   Write(PageQuotedName(info.title));
   Write(by_apparent_ ? ",\"by\":\"apparent\"" : ",\"by\":\"allocated\"");
+  Write(RecordsMember());
   Write(info.members);
   Write(",\"items\":[");
 }

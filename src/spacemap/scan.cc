@@ -78,9 +78,10 @@ class Scanner {
         continue;
       }
       read_ahead_.Done(level.node);
+      bool unseen = level.unseen;
       levels_.pop_back();
       if (!levels_.empty()) ShowWhere();
-      sink_->Leave();
+      if (!unseen) sink_->Leave();
     }
     ProgressErase();
   }
@@ -93,6 +94,9 @@ class Scanner {
     DirNode* next_child;
     size_t path_len;
     size_t next_entry = 0;
+    // Left out by its path or as a cache once read: walked, as the readers
+    // ahead want every directory they read to be, and told to no one.
+    bool unseen = false;
   };
 
   // Called by the readers, each for its own directory.
@@ -169,6 +173,10 @@ class Scanner {
     Level& level = levels_.back();
     path_.resize(level.path_len);
     const char* name = listing.NameOf(entry);
+    if (level.unseen) {
+      if (entry.attrib & platform::kDirectory) PassDirectory(name, level.next_child++);
+      return;
+    }
     std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
     if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, stat, level.next_child++);
     Item item = ItemOf(utf8, stat);
@@ -204,14 +212,26 @@ class Scanner {
       platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
     Item item = ItemOf(utf8, stat);
     if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(in_parent);
-    bool wanted = Wanted(name, stat) && !ExcludedByPath(levels_.back().path_len, name) && !IsCache(listing);
-    if (wanted) return Enter(child, item);
-    read_ahead_.Done(child);
-    ShowWhere();
+    bool read = Wanted(name, stat);
+    if (read && !ExcludedByPath(levels_.back().path_len, name) && !IsCache(listing)) return Enter(child, item);
     item = Item{};
     item.name = utf8;
     item.excluded = ExclusionOf(stat);
     sink_->Leaf(item);
+    if (read) return levels_.push_back(Level{child, child->children.get(), path_.size(), 0, true});
+    read_ahead_.Done(child);
+    ShowWhere();
+  }
+
+  // A directory below one left out once read.
+  void PassDirectory(const char* name, DirNode* child) {
+    path_ += name;
+    path_ += platform::kSeparator;
+    read_ahead_.Await(child);
+    const platform::Listing& listing = child->dir.listing;
+    if (!listing.stats.empty() && Wanted(name, listing.SelfStat()))
+      return levels_.push_back(Level{child, child->children.get(), path_.size(), 0, true});
+    read_ahead_.Done(child);
   }
 
   // The progress line names the directory whose entries are counted now;

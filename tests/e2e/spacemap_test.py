@@ -143,7 +143,9 @@ class SpacemapTest(unittest.TestCase):
             (["--exclude-from", self.path("patterns")], {"excludes": ["top*", "a", "b/c", "*/x.log"]}),
             (["--exclude", self.root + "/logs", "--exclude", "[ab]/*/three"], {"excludes": [self.root + "/logs",
                                                                                          "[ab]/*/three"]}),
+            (["--exclude", "tree/a"], {"excludes": ["tree/a"]}),  # left out once read, with what it holds
             (["--exclude-hidden", "--exclude-caches"], {"hidden": True, "caches": True}),
+            (["--exclude-caches"], {"caches": True}),
         ]
         with open(self.path("patterns"), "w") as f:
             f.write("# comment\ntop*\n\na\nb/c\n*/x.log\n")

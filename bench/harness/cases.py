@@ -142,6 +142,16 @@ def cases(o):
         for tree, runs in [(main, o.runs)] + [(big, o.big_runs)] * o.big:
             yield Case(f"import-{tree.key}", tree.key, tree, {"spacemap -f": "$spacemap -f $export"}, runs,
                        warmup=1, kind="import", table="spacemap")
+            # The second round of views: extended fields, largest files, kinds, compressed scans.
+            yield Case(f"views-{tree.key}", f"spacemap's views, {tree.key} tree", tree, {
+                SF: PEERS[SF], "spacemap -o": PEERS["spacemap -o"], "spacemap": PEERS["spacemap"],
+                "spacemap -e -o": "$spacemap -e -o /dev/null $tree",
+                "spacemap --largest 1000": "$spacemap --largest 1000 $tree",
+                "spacemap --types": "$spacemap --types $tree",
+                "spacemap -o .zst": "$spacemap -o $export.zst $tree",
+                "spacemap -f .zst": "$spacemap -f $export.zst",
+                "spacemap -f": "$spacemap -f $export",
+            }, runs, warmup=1, memory="after", base=SF)
             yield Case(f"page-{tree.key}", tree.key, tree, {}, runs, kind="page", table="spacemap")
 
 
@@ -256,6 +266,18 @@ GOALS = [
          "{:.3f} s", at_most=1),
     Goal("--spacemap --big", "big tree: `spacemap -f` faster than `ncdu -f` to first screen",
          ratio("import-big", "spacemap -f", "ncdu -f"), below=1),
+    Goal("--spacemap", "warm main tree: `spacemap -e -o` <= 1.05x `space -c0 -f`",
+         ratio("views-main", "spacemap -e -o", SF), at_most=1.05),
+    Goal("--spacemap --big", "warm big tree: `spacemap --largest 1000` <= 1.05x the sorted view",
+         ratio("views-big", "spacemap --largest 1000", "spacemap"), at_most=1.05),
+    Goal("--spacemap --big", "big tree: `spacemap --largest 1000` peak RSS <= `space -c0 -f` + 4 MiB",
+         mib_over("big", "spacemap --largest 1000", SF), MIB, at_most=4),
+    Goal("--spacemap --big", "warm big tree: `spacemap --types` <= 1.10x the sorted view",
+         ratio("views-big", "spacemap --types", "spacemap"), at_most=1.10),
+    Goal("--spacemap --big", "warm big tree: `spacemap -o x.zst` <= 1.15x the plain export",
+         ratio("views-big", "spacemap -o .zst", "spacemap -o"), at_most=1.15),
+    Goal("--spacemap --big", "big tree: import of the zstd export <= 1.2x the plain one",
+         ratio("views-big", "spacemap -f .zst", "spacemap -f"), at_most=1.2),
     Goal("--spacemap --big", "big tree: treemap page <= 8 MB", lambda r: r.page("big")[0] / 1e6, "{:.2f} MB",
          at_most=8),
     Goal("--spacemap --big", "big tree: treemap page loaded within 2 s", lambda r: r.page("big")[1], "{:.3f} s",

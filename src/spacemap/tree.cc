@@ -45,10 +45,6 @@ NodeIndex Tree::Find(NodeIndex dir, std::string_view name) const {
   return 0;
 }
 
-size_t Tree::Bytes() const {
-  return nodes_.size() * sizeof(Node) + chunks_.size() * kChunkBytes + extras_.size() * sizeof(Extras);
-}
-
 Extended Tree::ExtendedOf(NodeIndex index) const {
   Extended ext;
   if (!keeps_extended_) return ext;

@@ -67,8 +67,6 @@ class Tree {
   // An entry removed from the disk: its sizes are taken off it and off
   // `above`, directories over it whose totals include it.
   void Discount(NodeIndex node, const std::vector<NodeIndex>& above);
-  // Memory held, for the manual's statement of the bound.
-  size_t Bytes() const;
 
  private:
   friend class TreeBuilder;

@@ -14,6 +14,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #ifdef __linux__
@@ -173,8 +174,8 @@ void RecordIdentity(Dir* dir, int fd) {
 // Names of one listing are addressed by 32-bit offsets.
 constexpr size_t kMaxNamesBytes = UINT32_MAX - 4096;
 
-// What ends a read before the end of the directory.
-constexpr int kGivenUp = -1;
+// What ends a piece of a read before the end of the directory.
+constexpr int kMore = -1;
 
 #if defined(__linux__) && !defined(SPACE_READDIR)
 
@@ -189,13 +190,11 @@ struct linux_dirent64 {
 constexpr size_t kBatchBytes = 32 * 1024;
 
 // Linux: whole batches of entries with getdents64 from `fd`, which stays
-// open. 0, kGivenUp or the error that stopped the reading. The pacer hears of
-// the listing before each batch after the first: most directories fit in one
-// and end without a question.
-int ReadBatches(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
+// open between pieces. 0, kMore or the error that stopped the reading.
+int ReadBatches(int fd, Listing* listing, size_t allowance, const SubdirFilter* filter) {
   alignas(linux_dirent64) char batch[kBatchBytes];
   for (bool first = true;; first = false) {
-    if (!first && !pacer(listing->Bytes())) return kGivenUp;
+    if (!first && listing->Bytes() >= allowance) return kMore;
     long n = syscall(SYS_getdents64, fd, batch, sizeof batch);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : 0;
@@ -208,78 +207,123 @@ int ReadBatches(int fd, Listing* listing, const ReadPacer& pacer, const SubdirFi
   }
 }
 
-int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer, const SubdirFilter* filter) {
-  int error = ReadBatches(*fd, &dir->listing, pacer, filter);
-  if (error != kGivenUp && dir->listing.subdirs > 0) RecordIdentity(dir, *fd);
+int ReadEntries(Dir* dir, size_t allowance, const SubdirFilter* filter) {
+  Dir::Handle& h = dir->handle;
+  int error = ReadBatches(h.fd, &dir->listing, allowance, filter);
+  if (error == kMore) return error;
+  if (dir->listing.subdirs > 0) {
+    RecordIdentity(dir, h.fd);
+  } else {
+    close(h.fd);
+    h.fd = -1;
+  }
   return error;
+}
+
+void CloseReading(Dir::Handle* h) {
+  if (h->fd >= 0) close(h->fd);
 }
 
 #else
 
-// Entries between two questions to the pacer, about as many as a batch of
+// Entries between two looks at the allowance, about as many as a batch of
 // getdents64 brings.
 constexpr size_t kPacedEntries = 512;
 
-// Any POSIX system: readdir on a stream that owns `fd`, so that a read holds
-// one descriptor, as one with getdents64 does.
-int ReadStream(DIR* stream, int fd, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
-  for (;;) {
+// Any POSIX system: readdir on a stream that owns `fd`, kept between pieces.
+int ReadStream(DIR* stream, int fd, Listing* listing, size_t allowance, const SubdirFilter* filter) {
+  for (size_t read = 1;; ++read) {
     errno = 0;
     struct dirent* d = readdir(stream);
     if (!d) return errno;
     Take(fd, d->d_name, d->d_type, filter, listing);
     if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
-    if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) return kGivenUp;
+    if (read % kPacedEntries == 0 && listing->Bytes() >= allowance) return kMore;
   }
 }
 
-// The stream closes `*fd`; a directory with subdirectories keeps a copy made
-// once its reading is done, which takes its place (-1 where none could be
-// made: the directory is then found again by name).
-int ReadEntries(Dir* dir, int* fd, const ReadPacer& pacer, const SubdirFilter* filter) {
-  DIR* stream = fdopendir(*fd);
-  if (!stream) return errno;
-  int error;
-  try {
-    error = ReadStream(stream, *fd, &dir->listing, pacer, filter);
-  } catch (...) {
-    closedir(stream);
-    *fd = -1;
-    throw;
-  }
+// A directory with subdirectories keeps a copy of the stream's descriptor,
+// made once its reading is done (-1 where none could be made: the
+// directory is then found again by name).
+int ReadEntries(Dir* dir, size_t allowance, const SubdirFilter* filter) {
+  Dir::Handle& h = dir->handle;
+  if (!h.stream) h.stream = fdopendir(h.fd);
+  if (!h.stream) return errno;
+  DIR* stream = static_cast<DIR*>(h.stream);
+  int error = ReadStream(stream, h.fd, &dir->listing, allowance, filter);
+  if (error == kMore) return error;
   int kept = -1;
-  if (error != kGivenUp && dir->listing.subdirs > 0) {
-    RecordIdentity(dir, *fd);
-    kept = descriptors().Duplicate(*fd);
+  if (dir->listing.subdirs > 0) {
+    RecordIdentity(dir, h.fd);
+    kept = fcntl(h.fd, F_DUPFD_CLOEXEC, 0);
   }
   closedir(stream);
-  *fd = kept;
+  h.stream = nullptr;
+  h.fd = kept;
   return error;
+}
+
+void CloseReading(Dir::Handle* h) {
+  if (h->stream)
+    closedir(static_cast<DIR*>(h->stream));
+  else if (h->fd >= 0)
+    close(h->fd);
+  h->stream = nullptr;
 }
 
 #endif
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
+// At most this many descriptors, however high RLIMIT_NOFILE.
+constexpr size_t kMaxDescriptors = 4096;
+// Left to the rest of the process.
+constexpr size_t kSpareDescriptors = 2;
+
+class SystemCalls : public DescriptorSystem {
+ public:
+  // What RLIMIT_NOFILE leaves beside the descriptors already open, less the
+  // spares; never less than two.
+  size_t Budget() override {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > kMaxDescriptors + 1024)
+      return kMaxDescriptors;
+    size_t room = static_cast<size_t>(limit.rlim_cur);
+    for (int fd = 0; static_cast<size_t>(fd) < limit.rlim_cur; ++fd)
+      if (fcntl(fd, F_GETFD) != -1) --room;
+    room = room > kSpareDescriptors ? room - kSpareDescriptors : 0;
+    return std::max<size_t>(room, 2);
+  }
+  int OpenAt(int dir_fd, const char* name, bool follow) override {
+    return openat(dir_fd, name, (follow ? 0 : O_NOFOLLOW) | O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  bool Is(int fd, const FileId& id) override { return Identity(fd) == id; }
+  void Close(int fd) override { close(fd); }
+};
+
+// The walk's cache of descriptors, on the system's calls.
+Descriptors& descriptors() {
+  static SystemCalls calls;
+  static Descriptors cache(calls);
+  return cache;
+}
+
 // Opens `dir`: the start directory by its path (following a link, since the
 // user named it), any other relative to its parent, never through a link.
-int OpenDirectory(Dir* dir, size_t* slots) {
-  for (;;) {
-    int fd;
-    bool pinned = false;
-    if (!dir->parent) {
-      fd = descriptors().OpenDirectoryAt(AT_FDCWD, dir->name, 0);
-    } else {
-      int parent_fd = descriptors().Pin(dir->parent, slots);
-      pinned = parent_fd >= 0;
-      fd = pinned ? descriptors().OpenDirectoryAt(parent_fd, dir->name, O_NOFOLLOW) : -1;
-    }
-    int error = errno;
-    if (fd < 0 && OutOfDescriptors(error) && descriptors().StepBack(dir, pinned, slots)) continue;
-    if (dir->parent) descriptors().ChildOpened(dir, pinned, fd);
-    errno = error;
-    return fd;
+// False when it did not open.
+bool Open(Dir* dir) {
+  int flags = (dir->parent ? O_NOFOLLOW : 0) | O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  int fd = openat(dir->handle.at, dir->name, flags);
+  if (fd >= 0) {
+    dir->handle.fd = fd;
+    return true;
   }
+  if (OutOfDescriptors(errno))
+    dir->handle.out_of_descriptors = true;
+  else
+    dir->listing.error = errno;
+  return false;
 }
 
 // The directory's own examination, apart from anything the walk itself asks
@@ -303,47 +347,46 @@ bool ExaminePath(const char* path, EntryStat* stat) {
   return true;
 }
 
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
-  ReadSlots slots;
-  int fd = OpenDirectory(dir, slots.held());
-  if (fd < 0) {
-    dir->listing.error = errno;
-    return true;
-  }
-  int error;
-  try {
-    error = Wanted(dir, fd, filter) ? ReadEntries(dir, &fd, pacer, filter) : 0;
-  } catch (...) {
-    if (fd >= 0) close(fd);
-    throw;
-  }
-  bool keep = error != kGivenUp && dir->listing.subdirs > 0;
-  if (!keep && fd >= 0) close(fd);
-  if (error == kGivenUp) {
-    UnreadDirectory(dir);
-    return false;
-  }
-  dir->listing.error = error;
-  if (keep) {
-    descriptors().Keep(dir, fd, dir->listing.subdirs);
-    if (fd >= 0) --*slots.held();
-  }
-  return true;
+bool BeginRead(Dir* dir, bool alone) {
+  return dir->handle.reading || descriptors().BeginRead(dir, alone) != Descriptors::Begin::kBusy;
 }
+
+void ReadPiece(Dir* dir, size_t allowance, const SubdirFilter* filter) {
+  Dir::Handle& h = dir->handle;
+  if (h.failed) return;
+  if (!h.reading) {
+    if (!Open(dir)) return;
+    h.reading = true;
+    if (!Wanted(dir, h.fd, filter)) {
+      close(h.fd);
+      h.fd = -1;
+      h.reading = false;
+      return;
+    }
+  }
+  int error = ReadEntries(dir, allowance, filter);
+  if (error == kMore) return;
+  h.reading = false;
+  dir->listing.error = error;
+}
+
+ReadEnd EndPiece(Dir* dir, bool alone) { return descriptors().EndPiece(dir, alone); }
 
 size_t ConcurrentReads() { return descriptors().ConcurrentReads(); }
 
-void PauseRead() { descriptors().Pause(); }
-
-void ResumeRead() { descriptors().Resume(); }
-
 void UnreadDirectory(Dir* dir) {
-  descriptors().Forget(dir);
+  if (dir->handle.reading) CloseReading(&dir->handle);
+  dir->handle.fd = dir->handle.reading ? -1 : dir->handle.fd;
+  descriptors().Unread(dir);
   dir->listing.Release();
-  if (dir->parent) descriptors().ChildReturned(dir);
 }
 
-void ForgetDirectory(Dir* dir) { descriptors().Forget(dir); }
+void ForgetDirectory(Dir* dir) {
+  if (dir->handle.begun)
+    UnreadDirectory(dir);
+  else
+    descriptors().Forget(dir);
+}
 
 namespace {
 

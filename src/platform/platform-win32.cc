@@ -209,14 +209,8 @@ bool FullPath(const Dir* dir, std::wstring* path) {
   return true;
 }
 
-// Entries between two questions to the pacer, about as many as one answer
-// of a large fetch holds.
-constexpr size_t kPacedEntries = 512;
-// What ends a search before the end of the directory.
-constexpr int kGivenUp = -1;
-
-// 0, kGivenUp or the error that stopped the search.
-int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer, const SubdirFilter* filter) {
+// 0 or the error that stopped the search.
+int ReadEntries(std::wstring pattern, Listing* listing, const SubdirFilter* filter) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -226,12 +220,8 @@ int ReadEntries(std::wstring pattern, Listing* listing, const ReadPacer& pacer, 
   try {
     do {
       Add(data, filter, listing);
-      if (listing->entries.size() % kPacedEntries == 0 && !pacer(listing->Bytes())) {
-        error = kGivenUp;
-        break;
-      }
     } while (FindNextFileW(find, &data));
-    if (!error && GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
+    if (GetLastError() != ERROR_NO_MORE_FILES) error = LastError();
   } catch (...) {
     FindClose(find);
     throw;
@@ -257,26 +247,23 @@ const bool kNamesIgnoreCase = true;
 // A directory's own size is nothing here.
 bool ExaminePath(const char*, EntryStat*) { return false; }
 
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter) {
+// A search holds one handle, of which a process may have millions: nothing
+// to keep books of.
+bool BeginRead(Dir*, bool) { return true; }
+
+// A search is read whole: one piece, whatever the allowance.
+void ReadPiece(Dir* dir, size_t, const SubdirFilter* filter) {
   std::wstring path;
   if (!FullPath(dir, &path)) {
     dir->listing.error = LastError();
-    return true;
+    return;
   }
   if (filter) dir->listing.stats.emplace_back();  // the directory's own, unknown here
-  int error = ReadEntries(path + L'*', &dir->listing, pacer, filter);
-  if (error == kGivenUp) {
-    UnreadDirectory(dir);
-    return false;
-  }
+  int error = ReadEntries(path + L'*', &dir->listing, filter);
   dir->listing.error = error && IsFile(path) ? ERROR_DIRECTORY : error;
-  return true;
 }
 
-// A search holds one handle, of which a process may have millions.
-void PauseRead() {}
-
-void ResumeRead() {}
+ReadEnd EndPiece(Dir*, bool) { return ReadEnd::kEnded; }
 
 size_t ConcurrentReads() { return SIZE_MAX; }
 

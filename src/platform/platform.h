@@ -116,16 +116,22 @@ struct Dir {
   const char* name = "";        // native name in the parent; the start path for the start directory
   Listing listing;
   FileId id{0, 0};              // of the directory its read found, where the platform needs it
-  // The platform's own, between reading this directory and opening the last
-  // of its subdirectories: an open descriptor where children are opened
-  // relative to their parent.
+  // The platform's own, from the start of its read until the last of its
+  // subdirectories is opened: on POSIX, the descriptor it keeps and the
+  // books of the walk's cache of them (see descriptors-posix.h).
   struct Handle {
-    int fd = -1;
-    uint32_t pins = 0;          // reads using `fd` right now
+    int fd = -1;                // kept, or being read
+    int at = -1;                // the parent's, pinned for the open of this one
+    void* stream = nullptr;     // a readdir stream between pieces
+    uint32_t pins = 0;          // reads of subdirectories begun and not opened
     uint32_t unopened = 0;      // subdirectories not opened yet
     uint32_t depth = 0;         // below the start directory
     bool opened = false;        // counted as opened in its parent's `unopened`
-    bool arriving = false;      // a descendant is getting its descriptor through ".."
+    bool begun = false;         // BeginRead until its read ends or is given up
+    bool pinning = false;       // holds a pin on its parent
+    bool reading = false;       // a piece ended before the directory did
+    bool failed = false;        // its parent could not be had
+    bool out_of_descriptors = false;  // its open found none left
     Dir* older = nullptr;       // neighbours among the directories that keep a descriptor
     Dir* newer = nullptr;
     Dir* skip = nullptr;        // an ancestor above which, once, nothing needed a descriptor
@@ -137,11 +143,7 @@ inline bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Told, before each batch of entries after the first, how many bytes the
-// listing being read holds; false gives the reading up.
-using ReadPacer = std::function<bool(size_t listing_bytes)>;
-
-// For a walk that wants more than names and sizes: given to ReadDirectory,
+// For a walk that wants more than names and sizes: given to ReadPiece,
 // it has every entry examined into Listing::stats and decides which
 // directories are read. It is asked of each subdirectory by name when its
 // parent is read (with an EntryStat left unknown, as a subdirectory is
@@ -152,14 +154,28 @@ using ReadPacer = std::function<bool(size_t listing_bytes)>;
 // on the name.
 using SubdirFilter = std::function<bool(const char* name, const EntryStat& stat)>;
 
-// Reads `dir` whole into dir->listing and, where it has subdirectories,
-// records dir->id; an error that stops the reading is kept there (on POSIX,
-// ESTALE: an ancestor found again by name is another directory than the one
-// read there). Several threads may read different directories at once, the
-// parent of each read before it. False when `pacer` gave the reading up:
-// the listing is then released and `dir` may be read again later. When it
-// throws std::bad_alloc, UnreadDirectory undoes what it did.
-bool ReadDirectory(Dir* dir, const ReadPacer& pacer, const SubdirFilter* filter = nullptr);
+// A directory is read in three steps, so that only the middle one, which
+// makes the system calls of reading, runs on other threads than the walk's:
+// BeginRead and EndPiece keep the books of what the platform holds open, on
+// the walk's thread alone.
+//
+// Readies the read of `dir` (the first piece; later pieces need nothing).
+// False: it cannot begin until reads under way end; never when `alone`,
+// which no read under way or paused is beside. The parent of each directory
+// is read before it.
+bool BeginRead(Dir* dir, bool alone);
+// Reads on, into dir->listing, until it holds `allowance` bytes (one batch
+// of entries at least) or the directory ends; an error that stops the
+// reading is kept in the listing (on POSIX, ESTALE: an ancestor found again
+// by name is another directory than the one read there). Where it has
+// subdirectories, records dir->id. Any thread, for a directory no other
+// reads. Throws std::bad_alloc, after which UnreadDirectory undoes the read.
+void ReadPiece(Dir* dir, size_t allowance, const SubdirFilter* filter);
+enum class ReadEnd { kEnded, kMore, kRetry };
+// After each piece: kMore, the directory goes on, for another ReadPiece;
+// kRetry, no descriptor was left to open it: the read is undone, to be
+// begun again (at once when `alone`).
+ReadEnd EndPiece(Dir* dir, bool alone);
 // Examines `path` without following a link, for the rare directory a
 // filtered read could not open; false where it cannot.
 bool ExaminePath(const char* path, EntryStat* stat);
@@ -169,18 +185,14 @@ extern const bool kKnowsAllocatedSize;
 // True where names that differ only in the case of their letters name the
 // same file, so that kinds of files by extension are told apart in any case.
 extern const bool kNamesIgnoreCase;
-// The pacer of a read holds it until the walk makes room, ResumeRead: the
-// platform does not count on the read to give back what it holds meanwhile.
-void PauseRead();
-void ResumeRead();
 // How many directories may be read at once without running out of what
 // the system grants a process (open descriptors); at least 1.
 size_t ConcurrentReads();
-// Undoes the read of `dir`, which will be read again: its listing is
-// released, and what the platform kept of the read let go.
+// Undoes the read of `dir`, begun or ended, which will be read again: its
+// listing is released, and what the platform kept of the read let go.
 void UnreadDirectory(Dir* dir);
 // Nothing below `dir` will be read any more: lets go of what the platform
-// kept for it. No read may be running below it.
+// kept for it. On the walk's thread.
 void ForgetDirectory(Dir* dir);
 
 // Geometry and free space of a drive.

@@ -34,6 +34,7 @@ class PoolSize {
   void Sample(size_t reads, size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
               Clock::time_point now);
   size_t Wanted() const { return wanted_; }
+  size_t Most() const { return max_; }
   // No sample can change it any more.
   bool Settled() const { return settled_; }
 

@@ -1,85 +1,52 @@
 // Directories read ahead of the walk that prints them.
 //
-// One thread, the printer, walks the tree depth first and prints. It asks
-// for each directory's listing (Await) in the order it prints them and lets
-// the directory go (Done) once it has counted its files. A pool of readers
-// reads the directories it will ask for next, in the same order, so that
-// waiting on the file system overlaps with printing and with other reads;
-// while the listing the printer needs is being read by a reader, the printer
-// reads the next one itself rather than wait. Every directory is read once.
+//   printer: frontier, budget, descriptors    readers: system calls only
+//     Refill --- request (node, allowance) ---> Take
+//        ^                                        | Read: open, one piece
+//     Collect <--- completion (the node back) -- Complete
+//     Await: reads the head itself; helps with a request when its own is taken
 //
-// Who owns what:
-// - A DirNode is made unread, in its parent's `children`, when the parent's
-//   read ends. Until its own read ends it is in the frontier; its `dir` is
-//   touched only by the one thread reading it (state kReading), and
-//   otherwise by nobody.
-// - When its read ends, its children take its place in the frontier and the
-//   node belongs to the printer, which walks `dir.listing` and `children`
-//   without the lock, and frees both in Done. The change of `state` to kRead
-//   is the last thing the reader does with the node: the printer finds a
-//   listing ready without taking the lock.
-// - The printer alone starts readers, and joins them when memory runs out
-//   (Starve) or in the destructor. ReadAhead
-//   owns the tree and frees it, without recursion, after the readers have
-//   stopped.
-// - Everything else is guarded by `mu_`.
+// One thread, the printer, walks the tree depth first and prints. It owns
+// everything: the tree, the frontier (discovered directories not read yet,
+// in print order), the budget of listings read ahead and, through
+// DirReader's Begin and End, the platform's descriptors. Readers own a node
+// only between Take and Complete, and touch nothing else; the one lock is
+// the queue's (ReadQueue). A piece of a read stops past its allowance; the
+// rest is read by a follow-up request, when there is room or when the
+// printer comes to that directory, so no reader ever waits in a read.
 //
-// Invariants (under `mu_`):
-// - The frontier holds every discovered directory whose read has not ended,
-//   in print order (depth first, children in listing order). Its head is the
-//   next directory the printer will Await that is not read yet.
-// - Every node before the first unread one in the frontier is being read, or
-//   is the kept node, so finding work steps over at most one node per thread
-//   and the kept one.
-// - `kept_for_printer_`, when set, is the head, unread: the first
-//   subdirectory of the directory the printer waited for, and so the next it
-//   asks for. Readers pass it by and the printer reads it itself, so that a
-//   chain of single subdirectories is not handed from thread to thread.
-// - `ahead_bytes_` is the sum of `counted` over nodes being read and nodes
-//   read but not done: listings count as their bytes arrive. Done lowers it
-//   without the lock, and takes the lock only to wake readers when that
-//   makes room. Once the start directory is done it is 0.
-// - A read of any node but the one the printer waits for (`awaited_`)
-//   starts only while `ahead_bytes_` is below the budget; past it, a
-//   reader's read goes on only for that node, and any other waits in Pace,
-//   with what it has read, until there is room or the printer waits for it.
-//   Being the head is not enough: a printer held up by its output would
-//   otherwise let readers take head after head, the whole tree. The printer
-//   never waits in Pace: only it makes room, so a read it took on while
-//   waiting goes on to its end. Memory for listings is thus bounded by the
-//   budget, the awaited listing, one listing read by the printer and one
-//   batch per thread.
-// - A read gives its node back, unread, only when the walk stops or memory
-//   runs out: then the node is read again later. When memory runs out for
-//   the printer itself (Starve), the readers end, and what was read ahead
-//   of the printer is made unread too, so that from then on the printer
-//   holds what one thread would.
+// Invariants (checked by asserts):
+// - A node is kUnread or kPaused in the frontier, kRequested in the queue,
+//   a reader's hands or the completions (counted by `in_flight_`), or kRead
+//   and out of the frontier, its children in its place.
+// - `ahead_bytes_` is the sum of `counted`: a request counts its allowance,
+//   a piece back its listing. Requests other than the printer's own start
+//   only while it is below the budget, so listings are bounded by the
+//   budget, one batch per request and the listing the printer reads.
+// - The head of the frontier is the printer's: readers get the nodes after
+//   it, so that a chain of single subdirectories is not handed to and fro.
+// - Every directory is read once, unless memory runs out: then what was
+//   read ahead is let go and read again later.
 //
-// Why nothing hangs: the printer waits only for the head, and only while
-// another thread reads it; that read never waits for the budget once the
-// printer waits for it. A read waiting in Pace is woken when the printer
-// comes to wait for its node (Await) or when Done makes room; readers waiting for work are
-// woken by Publish, by Done making room and by the stop. A read waiting in
-// Pace keeps its descriptors, and tells the reader (PauseRead), so that no
-// other read waits for it to give them back. When the printer
-// runs out of memory it stops the readers and waits for them to end: each
-// ends its read or gives it back at its next batch. The kept node is read by
-// the printer as soon as it asks.
+// Why nothing hangs: a reader waits only for a request; the printer waits
+// only for a completion, and only while a reader holds a request, which it
+// completes after a bounded piece. A read that finds no descriptor waits
+// for reads under way; with none under way or paused it is alone, and goes
+// on or fails as one thread would.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
 #include "walk/dir_reader.h"
 #include "walk/pool_size.h"
+#include "walk/read_queue.h"
 
 struct DirNode {
-  enum class State : unsigned char { kUnread, kReading, kRead };
+  enum class State : unsigned char { kUnread, kRequested, kPaused, kRead };
 
   DirNode() = default;
   DirNode(const DirNode&) = delete;
@@ -92,10 +59,11 @@ struct DirNode {
   size_t subdirs = 0;                   // of `children`
   DirNode* prev = nullptr;              // neighbours in the frontier
   DirNode* next = nullptr;
+  DirNode* queued = nullptr;            // next in the queue
   size_t counted = 0;                   // bytes it counts against the budget
-  // Changed under the lock; the printer looks without it for a listing
-  // that is ready, which the change to kRead publishes.
-  std::atomic<State> state{State::kUnread};
+  size_t allowance = 0;                 // of the piece requested
+  bool out_of_memory = false;           // the piece ran out of memory
+  State state = State::kUnread;
 };
 
 // Listings read but not yet done with, beyond which only the directory the
@@ -131,51 +99,36 @@ class ReadAhead {
   void Done(DirNode* node);
 
  private:
-  enum class ReadEnd { kRead, kGivenBack, kOutOfMemory };
-  enum class PaceMode { kWaitForRoom, kNeverWait };
-
-  struct ReaderSample;
-
   static void RunReader(void* self);
   void Reader();
-  void Measure(size_t entries, std::chrono::steady_clock::time_point start, ReaderSample* sample);
-  DirNode* FirstReadable() const;
-  // Reads `node`, claimed by this thread, and publishes what it read (the
-  // number of its entries in `*entries`) or gives the node back. A node
-  // published is the printer's: the reader no longer touches it.
-  ReadEnd ReadClaimed(DirNode* node, std::unique_lock<std::mutex>& lock, size_t* entries = nullptr,
-                      PaceMode mode = PaceMode::kWaitForRoom);
-  bool Pace(DirNode* node, size_t listing_bytes, PaceMode mode);
-  void Recount(DirNode* node, size_t bytes);
-  void Publish(DirNode* node);
-  void GiveBack(DirNode* node);
   void Start(const char* start_path);
-  void Starve(std::unique_lock<std::mutex>& lock, DirNode* head);
+  bool Alone() const { return in_flight_ == 0 && paused_ == 0; }
+  bool Begin(DirNode* node, size_t allowance);
+  void ReadHere(DirNode* node);
+  void Read(DirNode* node);
+  void Collect(bool wait);
+  bool Finish(DirNode* node, bool here);
+  void Publish(DirNode* node);
+  void Recount(DirNode* node, size_t bytes);
+  void Refill();
+  DirNode* NextForReaders() const;
+  void GiveBackPaused();
+  void StartReader();
+  void Starve(DirNode* head);
   void ForgetReadAhead(DirNode* head);
   void Unread(DirNode* node);
-  void EndReader();
-  size_t ReadersToStart() const;
-  void StartWantedReaders(std::unique_lock<std::mutex>& lock);
 
   SystemReader system_reader_;
   DirReader& reader_;
   const size_t budget_;
+  const size_t piece_;              // the most a request ahead may count
   DirNode root_;
-  std::mutex mu_;
-  std::condition_variable work_;  // readers: a directory to read, room, or the stop
-  std::condition_variable room_;  // reads waiting in Pace: room, a new head, or the stop
-  std::condition_variable read_;  // the printer: a read ended, readers are wanted or ended
-  DirNode* frontier_ = nullptr;   // its head
-  DirNode* awaited_ = nullptr;    // what the printer waits for in Await
-  DirNode* kept_for_printer_ = nullptr;  // an unread head the printer reads next
-  size_t unread_ = 1;             // nodes of the frontier not being read
-  std::atomic<size_t> ahead_bytes_{0};  // changed under the lock, except by Done
-  size_t idle_ = 0;               // readers waiting for work
-  size_t started_ = 0;            // readers started
-  size_t live_readers_ = 0;       // of them, not ended
-  size_t reader_cap_;             // lowered when the system refuses a thread or memory
-  bool stop_ = false;
-  bool starved_ = false;          // memory ran out: the printer reads alone from now on
-  PoolSize pool_;
-  std::vector<platform::Thread*> readers_;  // the printer's
+  DirNode* frontier_ = nullptr;     // its head
+  size_t paused_ = 0;               // kPaused nodes
+  size_t ahead_bytes_ = 0;
+  size_t in_flight_ = 0;            // requests pushed and not finished
+  size_t reader_cap_;               // lowered when the system refuses a thread or memory
+  bool starved_ = false;            // memory ran out: the printer reads alone from now on
+  ReadQueue queue_;
+  std::vector<platform::Thread*> readers_;
 };

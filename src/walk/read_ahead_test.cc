@@ -30,60 +30,106 @@ struct FakeDir {
   std::vector<std::string> subdirs;
 };
 
-// Entries arrive in batches of this many, each announced to the pacer.
+// Entries arrive in batches of this many; a piece holds at least one.
 constexpr size_t kFakeBatch = 16;
 
 class FakeReader : public DirReader {
  public:
   std::map<std::string, FakeDir> tree;  // by path from "r"
   bool refuse_threads = false;
+  // Reads begun and not ended at once, beyond which Begin refuses unless
+  // the read is alone; 0: no limit.
+  size_t slots = 0;
+  size_t most_begun = 0;
   // Whether reading `path` on the printer's thread or another runs out of memory.
   std::function<bool(const std::string& path, bool printer)> fail_alloc = [](const std::string&, bool) {
     return false;
   };
   std::thread::id printer = std::this_thread::get_id();
 
-  bool Read(platform::Dir* dir, const platform::ReadPacer& pacer) override {
+  bool Begin(platform::Dir* dir, bool alone) override {
+    if (!dir->handle.reading) {
+      if (slots && begun_ >= slots && !alone) return false;
+      EXPECT_TRUE(!alone || begun_ == 0);
+      dir->handle.begun = true;
+      most_begun = std::max(most_begun, ++begun_);
+    }
+    Requested(dir, 1);
+    return true;
+  }
+  void Read(platform::Dir* dir, size_t allowance) override {
     std::string path = PathOf(dir);
+    platform::Listing& listing = dir->listing;
+    bool first_piece = !dir->handle.reading;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      ++reads_[path];
+      reads_[path] += first_piece;
+      ++pieces_[path];
     }
+    struct PieceEnd {
+      FakeReader* fake;
+      platform::Dir* dir;
+      ~PieceEnd() { fake->Requested(dir, -1); }
+    } piece_end{this, dir};
     if (fail_alloc(path, std::this_thread::get_id() == printer)) throw std::bad_alloc();
     const FakeDir& fake = tree.at(path);
-    platform::Listing& listing = dir->listing;
-    for (size_t i = 0; i < fake.files; ++i) {
-      if (i > 0 && i % kFakeBatch == 0 && !pacer(listing.Bytes())) {
-        listing.Release();
-        return false;
-      }
+    dir->handle.reading = true;
+    for (size_t i = listing.entries.size(), in_piece = 0; i < fake.files; ++i, ++in_piece) {
+      if (in_piece > 0 && in_piece % kFakeBatch == 0 && listing.Bytes() >= allowance) return Held(path, listing.Bytes());
       std::string name = std::to_string(i);
       Add(&listing, name + std::string(fake.name_bytes - std::min(name.size(), fake.name_bytes), 'x'), 0);
     }
     for (const std::string& sub : fake.subdirs) Add(&listing, sub, platform::kDirectory);
-    Ended(path, listing.Bytes());
-    return true;
+    dir->handle.reading = false;
+    Held(path, listing.Bytes());
+    Ended(path);
   }
-  void Unread(platform::Dir* dir) override { dir->listing.Release(); }
+  platform::ReadEnd End(platform::Dir* dir, bool) override {
+    if (dir->handle.reading) return platform::ReadEnd::kMore;
+    Ended(dir);
+    return platform::ReadEnd::kEnded;
+  }
+  void Unread(platform::Dir* dir) override {
+    if (dir->handle.pinning) Requested(dir, -1);
+    Held(PathOf(dir), 0);
+    if (dir->handle.begun) Ended(dir);
+    dir->listing.Release();
+    dir->handle.reading = false;
+  }
   size_t ConcurrentReads() override { return 256; }
   platform::Thread* StartThread(void (*run)(void*), void* arg) override {
     return refuse_threads ? nullptr : platform::StartThread(run, arg);
   }
 
-  // The printer is about to be done with a listing of `bytes`.
-  void Done(size_t bytes) {
-    std::lock_guard<std::mutex> lock(mu_);
-    held_ -= bytes;
+  // Waits until every piece requested has been read, so that the readers
+  // are as far ahead as the walk lets them be; false after 20 seconds.
+  bool AwaitRequested() {
+    std::unique_lock<std::mutex> lock(mu_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return requested_ == 0; });
   }
+  // The printer is done with the listing of `path`.
+  void Done(const std::string& path) { Held(path, 0); }
   // Waits until `path` has been read; false after 20 seconds: the reader
   // that should have read it never woke.
   bool AwaitRead(const std::string& path) {
     std::unique_lock<std::mutex> lock(mu_);
     return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return ended_.count(path) > 0; });
   }
+  bool ended(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return ended_.count(path) > 0;
+  }
+  size_t held() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return held_;
+  }
   std::map<std::string, int> reads() {
     std::lock_guard<std::mutex> lock(mu_);
     return reads_;
+  }
+  std::map<std::string, int> pieces() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return pieces_;
   }
   bool printer_read_all() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -105,20 +151,39 @@ class FakeReader : public DirReader {
     listing->entries.push_back(platform::Entry{offset, offset, attrib, 0, 1});
     listing->subdirs += attrib == platform::kDirectory;
   }
-  void Ended(const std::string& path, size_t bytes) {
+  // `path` now holds `bytes` of listing.
+  void Held(const std::string& path, size_t bytes) {
     std::lock_guard<std::mutex> lock(mu_);
-    held_ += bytes;
-    ended_.insert(path);
+    held_ += bytes - bytes_[path];
+    bytes_[path] = bytes;
     peak_ = std::max(peak_, held_);
+  }
+  // A piece of `dir` is requested (+1) or read or given up (-1).
+  void Requested(platform::Dir* dir, int change) {
+    std::lock_guard<std::mutex> lock(mu_);
+    dir->handle.pinning = change > 0;
+    requested_ += change;
+    changed_.notify_all();
+  }
+  void Ended(platform::Dir* dir) {
+    dir->handle.begun = false;
+    --begun_;
+  }
+  void Ended(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ended_.insert(path);
     if (std::this_thread::get_id() != printer) read_by_reader_[path] = true;
     changed_.notify_all();
   }
   std::mutex mu_;
   std::condition_variable changed_;
-  std::map<std::string, int> reads_;
+  std::map<std::string, int> reads_, pieces_;
+  std::map<std::string, size_t> bytes_;
   std::map<std::string, bool> read_by_reader_;
   std::set<std::string> ended_;
   size_t held_ = 0, peak_ = 0;
+  size_t requested_ = 0;  // pieces requested and not read
+  size_t begun_ = 0;  // the printer's: Begin, End and Unread run there
 };
 
 // Walks as the printer does, in the order it prints, calling `visit` with
@@ -136,7 +201,7 @@ std::vector<std::string> PrintOrder(ReadAhead* read_ahead, FakeReader* fake,
     size_t child = 0;
     for (const platform::Entry& entry : listing.entries)
       if (entry.attrib & platform::kDirectory) walk(&node->children[child++], path + "/" + listing.NameOf(entry));
-    fake->Done(listing.Bytes());
+    fake->Done(path);
     read_ahead->Done(node);
     if (done) done(path);
   };
@@ -168,8 +233,8 @@ std::vector<std::string> ModelOrder(const FakeReader& fake) {
   return order;
 }
 
-// Listings past the budget wait for room rather than being read again; at
-// most the budget and one listing per thread are held at once.
+// Listings past the budget go on in later pieces rather than being read
+// again; at most the budget and one listing per thread are held at once.
 TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
   for (size_t budget : {size_t(1), size_t(8 << 10), size_t(1) << 30}) {
     for (size_t threads : {1, 2, 8}) {
@@ -177,8 +242,13 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
       MakeWideTree(&fake);
       ReadAhead read_ahead("r", fake, Fixed(threads), budget);
       size_t widest = 0;
+      // Readers get as far ahead as they may: the printer lets them read
+      // all it asked for before it goes on.
       EXPECT_EQ(PrintOrder(&read_ahead, &fake,
-                           [&](DirNode* node) { widest = std::max(widest, node->dir.listing.Bytes()); }),
+                           [&](DirNode* node) {
+                             widest = std::max(widest, node->dir.listing.Bytes());
+                             EXPECT_TRUE(fake.AwaitRequested());
+                           }),
                 ModelOrder(fake))
           << budget << " " << threads;
       for (const auto& [path, reads] : fake.reads()) EXPECT_EQ(reads, 1) << path;
@@ -189,25 +259,32 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
   }
 }
 
-// The reader stops at the budget, which one listing fills; a Done that makes
-// room must wake it, since nothing else would: after each, the printer
-// waits for the next directory to be read, which only the reader can do
-// then, unless the printer read it while it waited.
+// One listing fills the budget. A Done that makes room must hand the
+// readers the next request, since nothing else would: the head is the
+// printer's, and while the callback waits the printer asks for nothing.
 TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
   FakeReader fake;
-  const int dirs = 8;
+  const int dirs = 16;
+  const size_t budget = 40000;
   for (int d = 0; d < dirs; ++d) {
     fake.tree["r"].subdirs.push_back("d" + std::to_string(d));
-    fake.tree["r/d" + std::to_string(d)] = FakeDir{1, 40000, {}};
+    fake.tree["r/d" + std::to_string(d)] = FakeDir{1, budget, {}};
   }
-  ReadAhead read_ahead("r", fake, Fixed(2), 40000);
+  ReadAhead read_ahead("r", fake, Fixed(2), budget);
+  int woken = 0;
+  bool stuck = false;  // one reader that never woke is enough
   PrintOrder(&read_ahead, &fake, {}, [&](const std::string& path) {
-    for (int d = 1; d + 1 < dirs; ++d) {
-      if (path == "r/d" + std::to_string(d)) {
-        EXPECT_TRUE(fake.AwaitRead("r/d" + std::to_string(d + 1))) << path;
-      }
+    if (stuck || path == "r" || fake.held() + 4000 > budget) return;
+    for (int d = std::stoi(path.substr(3)) + 2; d < dirs; ++d) {
+      std::string next = "r/d" + std::to_string(d);
+      if (fake.ended(next)) continue;
+      stuck = !fake.AwaitRead(next);
+      EXPECT_FALSE(stuck) << path;
+      ++woken;
+      return;
     }
   });
+  EXPECT_GT(woken, 0);
 }
 
 // Where one thread would finish, so does the walk: without threads, when
@@ -221,18 +298,24 @@ TEST(ReadAheadTest, FinishesWhereOneThreadWould) {
     bool printer_fails;  // else readers fail
     std::set<std::string> failing;  // the first read of each runs out of memory; empty: all
     int most_reads;
+    size_t slots = 0;
   };
   const Case cases[] = {
       {"no thread granted", true, false, {"none"}, 1},
       {"readers run out of memory for wide directories", false, false, {"r/w1", "r/w2", "r/w4"}, 2},
       {"readers run out of memory for every directory", false, false, {}, 2},
       {"the printer runs out of memory for the first it reads itself", false, true, {"r/w0"}, 2},
+      // Reads wait for one another's descriptors; a paused one may be
+      // given back for the printer's.
+      {"one read at a time", false, false, {"none"}, 2, 1},
+      {"two reads at a time", false, false, {"none"}, 2, 2},
   };
   for (const Case& c : cases) {
     for (size_t threads : {2, 8}) {
       FakeReader fake;
       MakeWideTree(&fake);
       fake.refuse_threads = c.refuse_threads;
+      fake.slots = c.slots;
       std::mutex mu;
       std::set<std::string> failed;
       fake.fail_alloc = [&](const std::string& path, bool printer) {
@@ -244,6 +327,9 @@ TEST(ReadAheadTest, FinishesWhereOneThreadWould) {
       for (const auto& [path, reads] : fake.reads()) EXPECT_LE(reads, c.most_reads) << c.what << " " << path;
       if (c.refuse_threads) {
         EXPECT_TRUE(fake.printer_read_all()) << c.what;
+      }
+      if (c.slots) {
+        EXPECT_LE(fake.most_begun, c.slots) << c.what;
       }
     }
   }

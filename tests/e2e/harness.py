@@ -3,10 +3,12 @@ that their expected reports come from. The tests run against the native
 build and against space.exe under Wine (SPACE_EXE the executable, SPACE_WINE
 the wine binary); output is normalised so that one text serves both: "\\r\\n"
 becomes "\\n", and under Wine the rows' "\\\\" separators become "/"."""
+import contextlib
 import os
 import re
 import shutil
 import subprocess
+import sys
 
 SPACE_EXE = os.environ.get("SPACE_EXE", "")
 SPACE_WINE = os.environ.get("SPACE_WINE", "")
@@ -27,6 +29,19 @@ def slow(case):
     out (tools/run-e2e --slow)."""
     case.slow = True
     return case
+
+
+@contextlib.contextmanager
+def busy_processors(count=2):
+    """`count` processes that each keep a processor busy meanwhile: what a
+    walk does must not depend on how its threads are scheduled."""
+    loops = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
+    try:
+        yield
+    finally:
+        for loop in loops:
+            loop.kill()
+            loop.wait()
 
 
 def environment(**extra):

@@ -39,6 +39,16 @@ constexpr size_t kChunk = 64;
 
 bool NoneLeft(int error) { return error == EMFILE || error == ENFILE; }
 
+// Directories more than one level below one to be found again that are
+// looked at for a way up: each costs a walk up the tree.
+constexpr size_t kMostTried = 8;
+
+template <typename D>
+D* Above(D* dir, size_t levels) {
+  for (; levels > 0; --levels) dir = dir->parent;
+  return dir;
+}
+
 }  // namespace
 
 Descriptors::Descriptors(DescriptorSystem& system) : system_(system), budget_(system.Budget()) {}
@@ -170,7 +180,7 @@ int Descriptors::Pin(Dir* dir, bool alone) {
       errno = EMFILE;
       return -1;
     }
-    int fd = FromSubdirectory(dir);
+    int fd = FromBelow(dir);
     if (fd < 0) fd = ByName(dir);
     if (fd < 0) return -1;
     h.fd = fd;
@@ -184,21 +194,25 @@ int Descriptors::Pin(Dir* dir, bool alone) {
   return h.fd;
 }
 
-// Through ".." from a subdirectory that keeps its descriptor; -1 when none
-// does or the way up meets another directory.
-int Descriptors::FromSubdirectory(Dir* dir) {
-  Dir* child = newest_;
-  while (child && child->parent != dir) child = child->handle.older;
-  if (!child) return -1;
-  // Pinned, so that running out of descriptors does not close it under the open.
-  ++child->handle.pins;
-  int fd = OpenAt(child->handle.fd, "..", false);
-  --child->handle.pins;
-  if (fd >= 0 && !system_.Is(fd, dir->id)) {
-    system_.Close(fd);
-    fd = -1;
+// Through "../" from a directory below `dir` that keeps its descriptor,
+// the most recently used of those within kMaxLevelsUp levels; -1 when none
+// does or the way up meets another directory. Reads begun ahead on the way
+// back up pin such a one a few levels below the next they need, so that it
+// costs one open, not a walk down from the start.
+int Descriptors::FromBelow(Dir* dir) {
+  size_t tried = 0;  // of those more than one level below
+  for (Dir* below = newest_; below; below = below->handle.older) {
+    if (below->handle.depth <= dir->handle.depth) continue;
+    size_t levels = below->handle.depth - dir->handle.depth;
+    if (levels > kMaxLevelsUp || (levels > 1 && tried++ >= kMostTried)) continue;
+    if (Above(below, levels) != dir) continue;
+    // Pinned, so that running out of descriptors does not close it under the open.
+    ++below->handle.pins;
+    int fd = Checked(OpenAt(below->handle.fd, Up(levels), false), dir);
+    --below->handle.pins;
+    return fd;
   }
-  return fd;
+  return -1;
 }
 
 // Component by component from the nearest ancestor that keeps a descriptor,
@@ -264,11 +278,7 @@ void Descriptors::Retire(Dir* dir) {
   Dir* to = NeedsHandUp(dir);
   size_t levels = to ? dir->handle.depth - to->handle.depth : 0;
   if (!to || levels > kMaxLevelsUp) return Close(dir);
-  int fd = system_.OpenAt(dir->handle.fd, Up(levels), false);
-  if (fd >= 0 && !system_.Is(fd, to->id)) {
-    system_.Close(fd);
-    fd = -1;
-  }
+  int fd = Checked(system_.OpenAt(dir->handle.fd, Up(levels), false), to);
   if (fd < 0) return Close(dir);
   // The room of `dir`'s descriptor passes to the one opened up.
   system_.Close(dir->handle.fd);
@@ -277,6 +287,13 @@ void Descriptors::Retire(Dir* dir) {
   to->handle.fd = fd;
   Link(to);
   Check();
+}
+
+// `fd` when it opens `dir`, the directory read there; else it is closed: -1.
+int Descriptors::Checked(int fd, const Dir* dir) {
+  if (fd < 0 || system_.Is(fd, dir->id)) return fd;
+  system_.Close(fd);
+  return -1;
 }
 
 // The nearest ancestor of `dir` that has subdirectories left to open, when

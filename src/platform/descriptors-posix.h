@@ -16,7 +16,8 @@
 //   nearest ancestor that still has subdirectories to open, if it lacks a
 //   descriptor and nothing between keeps one, gets one through "../.."
 //   from it: one openat however far up (Retire).
-// - Else from a subdirectory that keeps its descriptor, through "..".
+// - Else from a directory below it that keeps its descriptor, through
+//   "../..": a read begun ahead on the way up pins one.
 // - Else by name, component by component, from the nearest ancestor that
 //   keeps one or from the start path.
 // Whichever way, the directory reached is checked against the one first
@@ -85,7 +86,8 @@ class Descriptors {
   ReadEnd OutOfDescriptors(Dir* dir, bool alone);
   void ChildOpened(Dir* dir);
   int Pin(Dir* dir, bool alone);
-  int FromSubdirectory(Dir* dir);
+  int FromBelow(Dir* dir);
+  int Checked(int fd, const Dir* dir);
   int ByName(Dir* dir);
   int OpenAt(int dir_fd, const char* name, bool follow);
   void Unpin(Dir* dir);

@@ -219,7 +219,7 @@ TEST(DescriptorsTest, FindsADirectoryAgainThroughDotDotOrByNameAndChecksIt) {
   cache.Forget(&a->dir);  // as if the budget had let it go
   Node* z = a->kids[1].get();
   ASSERT_EQ(cache.BeginRead(&z->dir, false), Descriptors::Begin::kReady);
-  EXPECT_EQ(fs.last, "s/a/b+..");
+  EXPECT_EQ(fs.last, "s/a/b+../");
   ReadOn(&fs, z);
   cache.EndPiece(&z->dir, false);
 
@@ -300,6 +300,54 @@ TEST(DescriptorsTest, ALimitLoweredDuringTheWalkFailsNoRead) {
       EXPECT_EQ(fs.open.size(), 0u);
     }
   }
+}
+
+// A comb deeper than one way up reaches, as threads read it: the empty
+// directories of its deep part are read on the way down, those of every
+// third level above it are left for the way back up, where several are
+// begun at once. Each directory still costs a few opens, not a walk down
+// from the start.
+TEST(DescriptorsTest, ReadsBegunAheadOnTheWayUpFindTheirParentsFromBelow) {
+  const size_t depth = 3000, deep = 1500;
+  FakeFs fs;
+  auto root = Tree(&fs, Comb(depth));
+  fs.budget = 64;
+  Descriptors cache(fs);
+  auto kid = [](Node* node, const char* name) {
+    for (auto& k : node->kids)
+      if (k->name == name) return k.get();
+    return static_cast<Node*>(nullptr);
+  };
+  std::vector<Node*> levels{root.get()};
+  std::vector<Node*> left;  // the empty ones left for the way up, deepest last
+  Read(&cache, &fs, root.get());
+  for (size_t i = 0; i < depth; ++i) {
+    Read(&cache, &fs, kid(levels[i], "e"));
+    levels.push_back(kid(levels[i], "e"));
+    Node* empty = kid(levels[i], "d");
+    if (i < deep && i % 3 == 0) {
+      left.push_back(empty);
+      continue;
+    }
+    Read(&cache, &fs, empty, false);
+    cache.Forget(&empty->dir);
+  }
+  for (size_t i = depth; i > deep; --i) cache.Forget(&levels[i]->dir);
+  while (!left.empty()) {
+    std::vector<Node*> begun;
+    for (; !left.empty() && begun.size() < 4; left.pop_back()) {
+      ASSERT_EQ(cache.BeginRead(&left.back()->dir, false), Descriptors::Begin::kReady);
+      begun.push_back(left.back());
+    }
+    for (Node* node : begun) {
+      ReadOn(&fs, node);
+      EXPECT_EQ(cache.EndPiece(&node->dir, false), ReadEnd::kEnded);
+      cache.Forget(&node->dir);
+    }
+  }
+  for (size_t i = deep + 1; i-- > 0;) cache.Forget(&levels[i]->dir);
+  EXPECT_LE(fs.opens, 3 * (2 * depth + 1));
+  EXPECT_EQ(fs.open.size(), 0u);
 }
 
 }  // namespace

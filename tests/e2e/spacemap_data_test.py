@@ -8,11 +8,10 @@ import re
 import shutil
 import stat
 import subprocess
-import tempfile
 import time
 import unittest
 
-from harness import ON_WINE, remove_tree
+from harness import ON_WINE, make_file, temporary_tree
 from spacemap_test import NATIVE, SPACEMAP_EXE, ncdu_screen, run, untimed
 
 DAY = 86400
@@ -30,9 +29,7 @@ DIR_AGE = {"": 1, "photos": 7, "photos/raw": 9, "src": 30}
 def make_tree(root):
     for rel, size, age, uid in FILES:
         path = os.path.join(root, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(b"x" * size)
+        make_file(path, size, sparse=False)
         os.chmod(path, 0o640 if uid else 0o600)
         if hasattr(os, "chown") and os.geteuid() == 0:
             os.chown(path, uid, uid + 100)
@@ -88,8 +85,7 @@ def share(size, total):
 @unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
 class DataTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="spacemap-data-")
-        self.addCleanup(remove_tree, self.dir)
+        self.dir = temporary_tree(self, "spacemap-data-")
         self.root = os.path.join(self.dir, "tree")
         make_tree(self.root)
         self.stats = model(self.root)
@@ -128,7 +124,7 @@ class DataTest(unittest.TestCase):
         export = os.path.join(self.dir, "scan.json")
         self.out("-e", "-o", export, self.root)
         st = self.files["archive.tar.gz"]
-        screen = ncdu_screen(export, rb"Last modified", flags=["-e"], keys="i").string.decode()
+        screen = ncdu_screen(export, "Last modified", flags=["-e"], keys="i").string
         self.assertIn("Mode: -rw-r-----", screen)
         self.assertRegex(screen, r"UID: %d +GID: %d" % (st.st_uid, st.st_gid))
         self.assertIn("Last modified: " + time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(st.st_mtime)), screen)
@@ -203,8 +199,7 @@ class DataTest(unittest.TestCase):
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
 class Win32ExtendedTest(unittest.TestCase):
     def test_the_export_carries_the_time_alone(self):
-        root = tempfile.mkdtemp(prefix="spacemap-wine-")
-        self.addCleanup(remove_tree, root)
+        root = temporary_tree(self, "spacemap-wine-")
         os.makedirs(os.path.join(root, "d"))
         for rel, age in (("d/old", 400), ("new", 2), ("d", 30)):
             if rel != "d":

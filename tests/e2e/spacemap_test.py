@@ -1,6 +1,7 @@
 """spacemap end to end: views, exports and comparisons of real trees made in
 a temporary directory, checked against a Python walk that applies the
 documented rules, and exports read back by ncdu and gdu themselves."""
+import atexit
 import fcntl
 import fnmatch
 import os
@@ -459,35 +460,74 @@ def ncdu_size(size):
     return "%.1f TiB" % (size / 1024 ** 4)
 
 
+# Generous: a screen is usually there within milliseconds, but the suite
+# also runs under the sanitizers on a busy machine.
+DEADLINE = int(os.environ.get("BROWSER_DEADLINE", "60"))
+SOCKET = "spacemap-%d" % os.getpid()
+
+
+def tmux(*args):
+    return subprocess.run(["tmux", "-L", SOCKET] + list(args), capture_output=True, check=False)
+
+
+class Pane:
+    """A command in a window of the module's own tmux server, started with
+    the first; the window stays once the command ends, so that its last
+    screen can be read."""
+    count = 0
+
+    def __init__(self, command, cwd):
+        if not Pane.count:
+            tmux("-f", "/dev/null", "new-session", "-d", "-s", "spacemap", "-x", "150", "-y", "40")
+            tmux("set-option", "-g", "remain-on-exit", "on")
+            atexit.register(tmux, "kill-server")
+        Pane.count += 1
+        self.name = ":w%d" % Pane.count
+        # The shell outlives Ctrl-C, which tmux sends to the whole group, and
+        # tells the status and whether the terminal's settings are those it had.
+        shell = ('trap : INT; t=$(stty -g); %s; s=$?; [ "$(stty -g)" = "$t" ] && t=kept || t=changed; '
+                 'echo "status=$s terminal $t"') % command
+        tmux("new-window", "-d", "-n", self.name[1:], "-c", cwd, "sh", "-c", shell)
+
+    def screen(self, *history):
+        return tmux("capture-pane", "-p", *history, "-t", self.name).stdout.decode("utf-8", "replace")
+
+    def wait(self, predicate, what, *history):
+        deadline = time.monotonic() + DEADLINE
+        while time.monotonic() < deadline:
+            screen = self.screen(*history)
+            if predicate(screen):
+                return screen
+            time.sleep(0.05)
+        raise AssertionError("no screen with %s:\n%s" % (what, self.screen()))
+
+    def wait_for(self, text):
+        return self.wait(lambda screen: text in screen, repr(text))
+
+    def keys(self, *keys):
+        tmux("send-keys", "-t", self.name, *keys)
+
+    def quit(self, key="q"):
+        self.keys(key)
+        # Once the window is dead, its last lines may have gone to the history.
+        return self.wait(lambda screen: "status=" in screen, "the exit status", "-S", "-")
+
+
 def ncdu_screen(export, pattern, flags=(), keys=""):
     """The match of `pattern` on ncdu's screen once it has loaded `export`
     (with `flags`) and been sent `keys`."""
-    session = "spacemap-%d" % os.getpid()
-    subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "120", "-y", "30", "ncdu", *flags, "-f", export],
-                   check=True)
-
-    def wait_for(wanted):
-        for _ in range(100):
-            screen = subprocess.run(["tmux", "capture-pane", "-p", "-t", session], capture_output=True).stdout
-            found = re.search(wanted, screen)
-            if found:
-                return found
-            time.sleep(0.1)
-        raise AssertionError("ncdu showed no %r: %r" % (wanted, screen))
-
-    try:
-        if keys:
-            wait_for(rb"Total disk usage")
-            subprocess.run(["tmux", "send-keys", "-t", session, keys])
-        return wait_for(pattern)
-    finally:
-        subprocess.run(["tmux", "kill-session", "-t", session])
+    pane = Pane(" ".join(["ncdu", *flags, "-f", export]), os.path.dirname(export))
+    if keys:
+        pane.wait_for("Total disk usage")
+        pane.keys(keys)
+    found = re.search(pattern, pane.wait(lambda screen: re.search(pattern, screen), repr(pattern)))
+    tmux("kill-window", "-t", pane.name)
+    return found
 
 
 def ncdu_screen_totals(export):
     """The disk usage and apparent size on ncdu's screen after it loads `export`."""
-    found = ncdu_screen(export, rb"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)")
-    return found.group(1).decode(), found.group(2).decode()
+    return ncdu_screen(export, r"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)").groups()
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import time
 import unittest
 
 from harness import ON_WINE, make_file, temporary_tree
-from spacemap_test import NATIVE, SPACEMAP_EXE, ncdu_screen, run, untimed
+from spacemap_test import LINE, NATIVE, SPACEMAP_EXE, ncdu_screen, parse_view, run, untimed
 
 DAY = 86400
 NOW = int(time.time())
@@ -69,13 +69,10 @@ def extended(obj):
     return {k: obj[k] for k in ("uid", "gid", "mode", "mtime") if k in obj}
 
 
-ROW = re.compile(r"^ *(\d+) +(\d+\.\d)% \[[# ]*\] (?:(\d{4}-\d\d-\d\d \d\d:\d\d|- {15}) )?(.*)$")
-
-
 def rows(output):
     """(size, share, time or None, label) of each line of a view in bytes."""
     return [(int(m.group(1)), m.group(2), m.group(3), m.group(4))
-            for m in map(ROW.match, output.decode("utf-8", "surrogateescape").splitlines())]
+            for m in map(LINE.match, output.decode("utf-8", "surrogateescape").splitlines())]
 
 
 def share(size, total):
@@ -169,14 +166,8 @@ class DataTest(unittest.TestCase):
 
     def tree_view(self, *args, stdin=None):
         """{path below the start: (size, time shown)} of the whole tree."""
-        found, stack = {}, []
-        for size, _, shown, label in self.view("-d", "99", "--top", "9999", *args, stdin=stdin):
-            depth = (len(label) - len(label.lstrip(" "))) // 2 + (1 if stack else 0)
-            del stack[depth:]
-            path = "/".join(stack[1:] + [label.strip().rstrip("/")]) if stack else ""
-            stack.append(label.strip().rstrip("/"))
-            found[path] = (size, shown)
-        return found
+        view = parse_view(self.out("-b", "-d", "99", "--top", "9999", *args, stdin=stdin), times=True)
+        return {path[1:]: shown for path, shown in view.items()}
 
     def test_age_restricts_the_files_and_time_shows_the_newest(self):
         cases = [(["--older-than", "90d"], lambda age: age > 90), (["--newer-than", "30d"], lambda age: age < 30),

@@ -19,7 +19,8 @@ from harness import ON_WINE, UNPRIVILEGED, command, make_file, temporary_tree
 SPACEMAP_EXE = os.environ.get("SPACEMAP_EXE", "")
 NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
 MARKS = re.compile(r" \[(excluded|unreadable|unreadable inside|hard link counted elsewhere|(other|kernel) file system)\]$")
-LINE = re.compile(r"^ *(\d+) +\d+\.\d% \[[# ]*\] (.*)$")
+# Size, share, time where shown, and the rest.
+LINE = re.compile(r"^ *(\d+) +(\d+\.\d)% \[[# ]*\] (?:(\d{4}-\d\d-\d\d \d\d:\d\d|- {15}) )?(.*)$")
 ALL = ["-b", "-d", "99", "--top", "999999"]
 CACHE_TAG = b"Signature: 8a477f597d28d172789f06886806bc55"
 
@@ -88,21 +89,15 @@ def model(root, excludes=(), count_links=False, cluster=0, one_fs=False, apparen
     return sizes
 
 
-def parse_view(text):
-    """{path below the start: size} from a view in bytes."""
+def parse_view(text, times=False):
+    """{path below the start: size, or (size, time shown) with `times`} from a view in bytes."""
     sizes, stack = {}, []
     for line in text.decode("utf-8", "surrogateescape").splitlines():
-        size, rest = LINE.match(line).groups()
-        if not stack:
-            stack.append("")
-            sizes[""] = int(size)
-            continue
-        depth = (len(rest) - len(rest.lstrip(" "))) // 2 + 1
-        name = MARKS.sub("", rest.lstrip(" ")).rstrip("/")
+        size, _, shown, rest = LINE.match(line).groups()
+        depth = (len(rest) - len(rest.lstrip(" "))) // 2 + 1 if stack else 0
         del stack[depth:]
-        path = stack[-1] + "/" + name
-        stack.append(path)
-        sizes[path] = int(size)
+        stack.append(stack[-1] + "/" + MARKS.sub("", rest.lstrip(" ")).rstrip("/") if stack else "")
+        sizes[stack[-1]] = (int(size), shown) if times else int(size)
     return sizes
 
 

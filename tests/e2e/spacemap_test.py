@@ -2,15 +2,11 @@
 a temporary directory, checked against a Python walk that applies the
 documented rules, and exports read back by ncdu and gdu themselves."""
 import atexit
-import fcntl
 import fnmatch
 import os
-import pty
 import re
 import shutil
-import struct
 import subprocess
-import termios
 import time
 import unittest
 
@@ -160,11 +156,15 @@ class SpacemapTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(parse_view(result.stdout), model(self.root))
 
+    @unittest.skipUnless(shutil.which("tmux"), "tmux runs it on a terminal")
     def test_a_terminal_gets_colour_and_lines_that_fit(self):
         os.makedirs(os.path.join(self.root, "a-directory-with-a-name-far-wider-than-forty-columns-" + "x" * 50))
         for env, coloured in (({}, True), ({"NO_COLOR": "1"}, False), ({"NO_COLOR": ""}, True)):
             with self.subTest(env=env):
-                lines = run_on_terminal(["-d", "2", self.root], env, columns=40).splitlines()
+                pane = Pane("stty cols 40; env -u NO_COLOR -u SPACEMAP %s %s -d 2 %s" % (
+                    " ".join("%s=%s" % item for item in env.items()), SPACEMAP_EXE, self.root), self.dir)
+                lines = pane.wait(lambda screen: "status=0" in screen, "the end", "-e", "-S", "-").split("status=")[0]
+                lines = lines.splitlines()
                 self.assertEqual(any("\x1b[" in line for line in lines), coloured)
                 shown = [re.sub("\x1b\\[[0-9;]*m", "", line) for line in lines]
                 self.assertGreater(len(shown), 10)
@@ -424,35 +424,6 @@ class Win32Test(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             for name in names:
                 self.assertIn(name.encode(), result.stdout, args)
-
-
-def run_on_terminal(args, env, columns):
-    """What spacemap shows on a terminal `columns` wide, as text."""
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
-    environment = {k: v for k, v in os.environ.items() if k not in ("SPACEMAP", "NO_COLOR")}
-    proc = subprocess.Popen([SPACEMAP_EXE] + args, stdout=slave, stderr=subprocess.DEVNULL, env=dict(environment, **env))
-    os.close(slave)
-    data = b""
-    try:
-        while True:
-            chunk = os.read(master, 65536)
-            if not chunk:
-                break
-            data += chunk
-    except OSError:  # the terminal is gone: everything has been read
-        pass
-    os.close(master)
-    proc.wait()
-    return data.replace(b"\r\n", b"\n").decode("utf-8", "replace")
-
-
-def ncdu_size(size):
-    """`size` as ncdu shows it."""
-    for unit, limit in (("B", 1000), ("KiB", 1023e3), ("MiB", 1023e6), ("GiB", 1023e9)):
-        if size < limit:
-            return "%.1f %s" % (size / 1024 ** ("B", "KiB", "MiB", "GiB").index(unit), unit)
-    return "%.1f TiB" % (size / 1024 ** 4)
 
 
 # Generous: a screen is usually there within milliseconds, but the suite

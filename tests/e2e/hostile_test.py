@@ -63,7 +63,6 @@ CASES = [
     ("", "small", ("-c4096", "plain"), {}, 2, ["4096 bytes per cluster\n         0   plain\n"],
      [("cannot read directory 'plain'", errno.ENOTDIR)]),
     ("posix", "small", (), {"SPACE": X}, 2, ["         0   %s\n" % X], [("cannot read directory '%s'" % X, errno.ENAMETOOLONG)]),
-    ("full", "wide", ("-f", "-c4096"), {}, 2, "", [("write error", errno.ENOSPC)]),
     ("full", "small", ("-c4096",), {}, 2, "", [("write error", errno.ENOSPC)]),
     ("full", "small", ("-?",), {}, 2, "", [("write error", errno.ENOSPC)]),
     ("full", "small", (), {"SPACE": "-?"}, 2, "", [("write error", errno.ENOSPC)]),

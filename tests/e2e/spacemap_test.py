@@ -426,6 +426,14 @@ class Win32Test(unittest.TestCase):
                 self.assertIn(name.encode(), result.stdout, args)
 
 
+def ncdu_size(size):
+    """`size` as ncdu shows it."""
+    for unit, limit in (("B", 1000), ("KiB", 1023e3), ("MiB", 1023e6), ("GiB", 1023e9)):
+        if size < limit:
+            return "%.1f %s" % (size / 1024 ** ("B", "KiB", "MiB", "GiB").index(unit), unit)
+    return "%.1f TiB" % (size / 1024 ** 4)
+
+
 # Generous: a screen is usually there within milliseconds, but the suite
 # also runs under the sanitizers on a busy machine.
 DEADLINE = int(os.environ.get("BROWSER_DEADLINE", "60"))

@@ -233,25 +233,6 @@ TEST(DescriptorsTest, FindsADirectoryAgainThroughDotDotOrByNameAndChecksIt) {
   EXPECT_EQ(cache.EndPiece(&z->dir, false), ReadEnd::kEnded);
 }
 
-// Climbing back out of a comb, or up a long chain to its branches, costs a
-// few opens per directory, and every descriptor opened is closed, at any
-// budget.
-TEST(DescriptorsTest, ClimbsBackUpWithAFewOpensPerLevel) {
-  for (const std::vector<std::string>& paths : {Comb(500), Branched(1000, 50)}) {
-    for (size_t budget : {2, 4, 64}) {
-      FakeFs fs;
-      auto root = Tree(&fs, paths);
-      fs.budget = budget;
-      Descriptors cache(fs);
-      std::vector<std::string> errors;
-      Walk(&cache, &fs, root.get(), &errors);
-      EXPECT_EQ(errors, std::vector<std::string>());
-      EXPECT_LE(fs.opens, 3 * (paths.size() + 1)) << budget;
-      EXPECT_EQ(fs.open.size(), 0u) << budget;
-    }
-  }
-}
-
 TEST(DescriptorsTest, RunningOutWaitsForOtherReadsAndFailsOnlyAlone) {
   struct Case {
     bool alone;
@@ -277,27 +258,39 @@ TEST(DescriptorsTest, RunningOutWaitsForOtherReadsAndFailsOnlyAlone) {
   }
 }
 
-// However low the limit goes during the walk, one thread reads every
-// directory, with the budget lowered to what the process may hold.
-TEST(DescriptorsTest, ALimitLoweredDuringTheWalkFailsNoRead) {
-  for (size_t lower_after : {1, 5, 40}) {
-    for (size_t lowered : {2, 3, 5}) {
-      FakeFs fs;
-      std::vector<std::string> paths = Bushy("s", 4);
-      for (const std::string& tooth : Comb(30)) paths.push_back(tooth);
-      auto root = Tree(&fs, paths);
-      fs.budget = 50;
-      Descriptors cache(fs);
-      fs.lower_after = lower_after;
-      fs.lowered = lowered;
-      std::vector<std::string> errors;
-      Walk(&cache, &fs, root.get(), &errors);
-      EXPECT_EQ(errors, std::vector<std::string>()) << lower_after << " " << lowered;
-      EXPECT_TRUE(lowered > 2 || fs.refused > 0);
-      if (fs.refused) {
-        EXPECT_LE(cache.budget(), lowered);
-      }
-      EXPECT_EQ(fs.open.size(), 0u);
+// One thread reads every directory and closes every descriptor it opens:
+// climbing back out of a comb, or up a long chain to its branches, at a few
+// opens per directory whatever the budget; and however low the limit goes
+// during the walk, with the budget lowered to what the process may hold.
+TEST(DescriptorsTest, OneThreadReadsEveryDirectoryAndClosesEveryDescriptor) {
+  std::vector<std::string> mixed = Bushy("s", 4);
+  for (const std::string& tooth : Comb(30)) mixed.push_back(tooth);
+  struct Case {
+    std::vector<std::string> paths;
+    size_t budget, lower_after, lowered;
+  };
+  std::vector<Case> cases;
+  for (const std::vector<std::string>& paths : {Comb(500), Branched(1000, 50)})
+    for (size_t budget : {2, 4, 64}) cases.push_back({paths, budget, SIZE_MAX, 0});
+  for (size_t lower_after : {1, 5, 40})
+    for (size_t lowered : {2, 3, 5}) cases.push_back({mixed, 50, lower_after, lowered});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.paths.size() << " directories, budget " << c.budget << ", limit "
+                                    << c.lowered << " after " << c.lower_after << " opens");
+    FakeFs fs;
+    auto root = Tree(&fs, c.paths);
+    fs.budget = c.budget;
+    Descriptors cache(fs);
+    fs.lower_after = c.lower_after;
+    fs.lowered = c.lowered;
+    std::vector<std::string> errors;
+    Walk(&cache, &fs, root.get(), &errors);
+    EXPECT_EQ(errors, std::vector<std::string>());
+    EXPECT_LE(fs.opens, 3 * (c.paths.size() + 1));
+    EXPECT_EQ(fs.open.size(), 0u);
+    EXPECT_TRUE(c.lowered != 2 || fs.refused > 0);
+    if (fs.refused) {
+      EXPECT_LE(cache.budget(), c.lowered);
     }
   }
 }

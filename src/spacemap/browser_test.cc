@@ -51,7 +51,7 @@ class FakeModel : public BrowseModel {
   std::string Status(SortKey, Units) override { return "status"; }
   uint64_t Generation(EntryId) override { return generation_; }
   bool Comparison() const override { return comparison_; }
-  std::string ReadOnly() const override { return read_only_; }
+  std::string ReadOnly() const override { return ""; }
   std::string Remove(const std::vector<EntryId>& chain) override {
     removed_.push_back(chain);
     auto& siblings = children_[chain[chain.size() - 2]];
@@ -63,7 +63,6 @@ class FakeModel : public BrowseModel {
   std::string Export(const std::string&) override { return ""; }
 
   std::vector<std::vector<EntryId>> removed_;
-  std::string read_only_;
   bool comparison_ = false;
 
  private:
@@ -156,7 +155,7 @@ TEST(BrowserTest, DeletesMarkedEntriesOnceConfirmedAndNothingBelowAnotherTwice) 
   EntryId dir = model.Add(0, "dir", 300, true);
   EntryId file = model.Add(0, "file", 100);
   model.Add(0, "kept", 50);
-  EntryId inner = model.Add(dir, "inner", 300);
+  model.Add(dir, "inner", 300);
   Browser browser(&model, Units::kBytes, SortKey::kDisk);
   Press(browser, "l ");  // inner, marked
   Press(browser, "h ");  // dir, marked, and the cursor on file
@@ -176,18 +175,6 @@ TEST(BrowserTest, DeletesMarkedEntriesOnceConfirmedAndNothingBelowAnotherTwice) 
   browser.Press('y');
   EXPECT_EQ(model.removed_, (std::vector<std::vector<EntryId>>{{0, dir}, {0, file}}));
   EXPECT_EQ(Shown(browser), std::vector<std::string>{">kept"});
-  (void)inner;
-}
-
-TEST(BrowserTest, ReadOnlyScansDeleteNothing) {
-  FakeModel model;
-  model.Add(0, "file", 100);
-  model.read_only_ = "read-only here";
-  Browser browser(&model, Units::kBytes, SortKey::kDisk);
-  Press(browser, " d");
-  EXPECT_EQ(browser.Render(5, 80).back().text.rfind("read-only here", 0), 0u);
-  browser.Press('y');
-  EXPECT_TRUE(model.removed_.empty());
 }
 
 TEST(BrowserTest, ComparisonsSortByGrowth) {

@@ -19,8 +19,8 @@ Item Named(const char* name, uint64_t dsize, uint64_t ino = 0, uint32_t nlink = 
 
 // /r (4) holding small/ (1 + x 10), big (50), links/ (1 + h1 30 + h2, the
 // same file), y (10).
-void Build(Tree* tree, bool count_links) {
-  TreeBuilder b(tree, count_links);
+void Build(Tree* tree) {
+  TreeBuilder b(tree, false);
   b.Enter(Named("/r", 4));
   b.Enter(Named("small", 1));
   b.Leaf(Named("x", 10));
@@ -45,19 +45,13 @@ std::vector<std::string> Walk(const Tree& tree, SortKey key, unsigned max_depth)
 
 TEST(TreeTest, PreOrderVisitsChildrenLargestFirstAndStopsWhereTold) {
   Tree tree;
-  Build(&tree, false);
+  Build(&tree);
   EXPECT_EQ(Walk(tree, SortKey::kDisk, 9),
             (std::vector<std::string>{"0/r=106", "1big=50", "1links=31", "2h1=30", "2h2=0", "1small=11", "2x=10",
                                       "1y=10"}));
   EXPECT_EQ(Walk(tree, SortKey::kApparent, 1),
             (std::vector<std::string>{"0/r=52", "1big=25", "1links=15", "1small=5", "1y=5"}));
   EXPECT_TRUE(tree.At(tree.Find(tree.Find(0, "links"), "h2")).flags & Node::kLinkCountedElsewhere);
-}
-
-TEST(TreeTest, EveryNameCountsWhenAsked) {
-  Tree tree;
-  Build(&tree, true);
-  EXPECT_EQ(tree.SizeOf(tree.Root(), SortKey::kDisk), 136u);
   EXPECT_EQ(tree.Find(tree.Root(), "missing"), 0u);
 }
 
@@ -90,7 +84,7 @@ TEST(TreeTest, KeepsTimesOwnersAndModesADirectoryTheNewestBelowIt) {
   EXPECT_EQ(at("before-1970"), (std::vector<int64_t>{15, 0, 3, 4, 0100644}));
   EXPECT_EQ(at("unknown"), (std::vector<int64_t>{Extended::kGid, 0, 0, 9, 0}));
   Tree plain;
-  Build(&plain, false);
+  Build(&plain);
   EXPECT_EQ(plain.ExtendedOf(0).known, 0);
 }
 

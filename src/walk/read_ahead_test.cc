@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <memory>
 #include <new>
 #include <set>
 #include <string>
@@ -64,7 +63,6 @@ class FakeReader : public DirReader {
     {
       std::lock_guard<std::mutex> lock(mu_);
       reads_[path] += first_piece;
-      ++pieces_[path];
     }
     struct PieceEnd {
       FakeReader* fake;
@@ -115,21 +113,9 @@ class FakeReader : public DirReader {
     std::unique_lock<std::mutex> lock(mu_);
     return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return ended_.count(path) > 0; });
   }
-  bool ended(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mu_);
-    return ended_.count(path) > 0;
-  }
-  size_t held() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return held_;
-  }
   std::map<std::string, int> reads() {
     std::lock_guard<std::mutex> lock(mu_);
     return reads_;
-  }
-  std::map<std::string, int> pieces() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return pieces_;
   }
   bool printer_read_all() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -177,7 +163,7 @@ class FakeReader : public DirReader {
   }
   std::mutex mu_;
   std::condition_variable changed_;
-  std::map<std::string, int> reads_, pieces_;
+  std::map<std::string, int> reads_;
   std::map<std::string, size_t> bytes_;
   std::map<std::string, bool> read_by_reader_;
   std::set<std::string> ended_;

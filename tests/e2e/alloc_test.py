@@ -6,10 +6,9 @@ its report; never with a crash, a sanitizer's report or a wrong row."""
 import os
 import re
 import subprocess
-import tempfile
 import unittest
 
-from harness import ON_WINE, environment, make_file, remove_tree, slow
+from harness import ON_WINE, environment, make_file, slow, temporary_tree
 
 EXE = os.environ.get("SPACE_FAIL_ALLOC_EXE", "")
 NAME = os.path.splitext(os.path.basename(EXE))[0]
@@ -25,8 +24,7 @@ def run(root, threads, fail=None):
 @unittest.skipIf(ON_WINE or not EXE, "allocation is made to fail in the POSIX build")
 class OutOfMemoryTest(unittest.TestCase):
     def test_every_allocation_failing(self):
-        root = tempfile.mkdtemp(prefix="space-alloc-")
-        self.addCleanup(remove_tree, root)
+        root = temporary_tree(self, "space-alloc-")
         for d in range(6):
             for i in range(50):
                 make_file(os.path.join(root, "d%d" % d, "x", "f%d" % i), i * 100)
@@ -66,8 +64,7 @@ class SpacemapOutOfMemoryTest(unittest.TestCase):
 
     @slow
     def test_every_mode_ends_whole_or_with_status_3(self):
-        self.dir = tempfile.mkdtemp(prefix="spacemap-alloc-")
-        self.addCleanup(remove_tree, self.dir)
+        self.dir = temporary_tree(self, "spacemap-alloc-")
         for i in range(5):
             make_file(os.path.join(self.dir, "tree", "a", "f%d" % i), i * 1000)
             make_file(os.path.join(self.dir, "tree", "a", "b", "g%d" % i), 300)

@@ -8,63 +8,14 @@ import random
 import select
 import shutil
 import subprocess
-import tempfile
 import unittest
 
-from harness import ON_WINE, busy_processors, command, environment, make_file, remove_tree
+from harness import ON_WINE, busy_processors, chain, command, environment, make_file, temporary_tree
 
 
-def temporary_tree(test):
-    root = tempfile.mkdtemp(prefix="space-fd-")
-    test.addCleanup(remove_tree, root)
-    return root
-
-
-def chain(path, depth):
-    """Makes `path` and `depth` levels of "d" below it, without a path as
-    long as the depth; returns the deepest."""
-    here = os.getcwd()
-    os.makedirs(path)
-    os.chdir(path)
-    try:
-        for _ in range(depth):
-            os.mkdir("d")
-            os.chdir("d")
-        return os.getcwd()
-    finally:
-        os.chdir(here)
-
-
-def comb(root, depth):
-    """Each level holds the next, `e`, and an empty `d` listed after it."""
-    here = os.getcwd()
-    os.chdir(root)
-    try:
-        for _ in range(depth):
-            os.mkdir("e")
-            os.mkdir("d")
-            os.chdir("e")
-    finally:
-        os.chdir(here)
-
-
-def chain_with_branches(root, depth, every):
-    """A chain `depth` levels deep whose every `every`th level also holds a
-    branch five empty directories deep."""
-    here = os.getcwd()
-    os.chdir(root)
-    try:
-        for level in range(depth):
-            os.mkdir("d")
-            if level % every == 0:
-                os.makedirs("s/s/s/s/s")
-            os.chdir("d")
-    finally:
-        os.chdir(here)
-
-
-def traced_opens(trace, args, nofile, threads):
+def traced_opens(test, args, nofile, threads):
     """The status, stderr, stdout and openat calls of a run under `prlimit --nofile`."""
+    trace = os.path.join(temporary_tree(test, "space-trace-"), "trace")
     # LeakSanitizer cannot run under a tracer.
     untraced = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"} if (
         "ASAN_OPTIONS" in os.environ) else {}
@@ -86,16 +37,15 @@ def total_bytes(stdout):
 class DescriptorTest(unittest.TestCase):
     @unittest.skipUnless(shutil.which("strace"), "strace counts the opens")
     def test_climbing_out_of_a_comb_opens_each_directory_a_few_times(self):
-        root = temporary_tree(self)
-        comb(root, 3000)
+        # Each level holds the next, "e", and an empty "d" made after it.
+        root = temporary_tree(self, "space-fd-", lambda root: chain(
+            root, 3000, "e", lambda level: level < 3000 and os.mkdir("d")))
         directories = 2 * 3000 + 1
-        trace = os.path.join(root, "..", os.path.basename(root) + ".trace")
-        self.addCleanup(lambda: os.path.exists(trace) and os.unlink(trace))
         # Busy processors hold threads up at random: the count must not depend on it.
         with busy_processors():
             for nofile in (5, 1024):
                 for threads in (1, "x", 64):
-                    status, err, _, opens = traced_opens(trace, ["-c0", root], nofile, threads)
+                    status, err, _, opens = traced_opens(self, ["-c0", root], nofile, threads)
                     self.assertEqual((status, err), (0, b""))
                     self.assertLess(opens, 3 * directories + 500, (nofile, threads))
 
@@ -104,15 +54,14 @@ class DescriptorTest(unittest.TestCase):
         """Budgets of a few descriptors, a multiple of what a read holds or
         one more: reads ahead in the side branches must not take the
         descriptor of the chain's tip, found again from the start each time."""
-        root = temporary_tree(self)
-        chain_with_branches(root, 2500, 50)
-        trace = os.path.join(root, "..", os.path.basename(root) + ".trace")
-        self.addCleanup(lambda: os.path.exists(trace) and os.unlink(trace))
+        # Every 50th level also holds a branch five empty directories deep.
+        root = temporary_tree(self, "space-fd-", lambda root: chain(
+            root, 2500, each=lambda level: level < 2500 and level % 50 == 0 and os.makedirs("s/s/s/s/s")))
         for nofile in (11, 12, 14, 17):
-            alone = traced_opens(trace, ["-c0", root], nofile, 1)
+            alone = traced_opens(self, ["-c0", root], nofile, 1)
             self.assertEqual(alone[:2], (0, b""))
             for threads in (2, 16):
-                status, err, rows, opens = traced_opens(trace, ["-c0", root], nofile, threads)
+                status, err, rows, opens = traced_opens(self, ["-c0", root], nofile, threads)
                 self.assertEqual((status, err, rows), alone[:3], (nofile, threads))
                 self.assertLessEqual(opens, alone[3] * 1.02 + 20, (nofile, threads))
 
@@ -126,10 +75,8 @@ class DescriptorTest(unittest.TestCase):
         def tree(where, size):
             m = os.path.join(where, "a", "b", "m")
             make_file(os.path.join(chain(os.path.join(m, "n"), 1500), "f"), size)
-            branch = os.path.join(m, "0", "1", "2")
-            os.makedirs(branch)
-            for level in (m, os.path.join(m, "0"), os.path.join(m, "0", "1"), branch):
-                make_file(os.path.join(level, "f"), size)
+            for level in ("", "0", "0/1", "0/1/2"):
+                make_file(os.path.join(m, level, "f"), size)
 
         def retarget(root):
             os.symlink("B", os.path.join(root, "new"))
@@ -145,7 +92,7 @@ class DescriptorTest(unittest.TestCase):
 
         for swap, top in ((retarget, "top"), (replace_top, "A"), (replace_a, "A")):
             with self.subTest(swap=swap.__name__):
-                root = temporary_tree(self)
+                root = temporary_tree(self, "space-fd-")
                 tree(os.path.join(root, "A"), 1)
                 tree(os.path.join(root, "B"), 1000000)
                 os.symlink("A", os.path.join(root, "top"))
@@ -176,7 +123,7 @@ class DescriptorTest(unittest.TestCase):
         closed by one read and its number reused by another must not be taken
         for the first; the sanitizer builds check the pins too. Runs repeat:
         threads meet by chance."""
-        root = temporary_tree(self)
+        root = temporary_tree(self, "space-fd-")
         rng = random.Random(3)
         dirs = [root]
         for i in range(6000):
@@ -189,9 +136,8 @@ class DescriptorTest(unittest.TestCase):
         # part way, holding their descriptors, until the printer comes.
         for w in range(30):
             wide = os.path.join(rng.choice(dirs), "w%d" % w)
-            os.mkdir(wide)
             for i in range(1000):
-                os.close(os.open(os.path.join(wide, "n%0120d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
+                make_file(os.path.join(wide, "n%0120d" % i))
 
         def run(nofile, threads):
             result = subprocess.run(["prlimit", "--nofile=%d" % nofile] + command(["-f", "-c0", root]),

@@ -9,13 +9,13 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 SPACE_EXE = os.environ.get("SPACE_EXE", "")
 SPACE_WINE = os.environ.get("SPACE_WINE", "")
 ON_WINE = bool(SPACE_WINE)
 with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as cmake:
     VERSION = re.search(r"project\(space VERSION ([\d.]+)", cmake.read()).group(1)
-SEP = "\\" if ON_WINE else "/"
 # Runs the tool as nobody, for the trees whose permissions a test takes away;
 # where nobody may run it (a build in a private directory is out of reach).
 UNPRIVILEGED = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
@@ -78,10 +78,44 @@ def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, stderr=sub
                                  stderr=stderr, preexec_fn=preexec_fn, timeout=timeout))
 
 
-def make_file(path, size=0, sparse=True):
+def make_file(path, size=0, sparse=True, data=None):
+    """A file of `size` bytes, a hole where `sparse`, or of `data`; and the
+    directories above it."""
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     with open(path, "wb") as f:
-        f.truncate(size) if sparse else f.write(b"x" * size)
+        f.write(data) if data is not None else f.truncate(size) if sparse else f.write(b"x" * size)
+
+
+def temporary_tree(test, prefix="space-e2e-", build=None, **where):
+    """A directory that goes with everything in it once `test` ends, filled
+    by `build` where one is given."""
+    root = tempfile.mkdtemp(prefix=prefix, **where)
+    test.addCleanup(remove_tree, root)
+    os.chmod(root, 0o755)  # open to the runs as nobody
+    if build:
+        build(root)
+    return root
+
+
+def chain(path, depth, name="d", each=None):
+    """Makes `path` and `depth` levels of `name` below it, one level at a
+    time so that no path grows with the depth, calling `each(level)` in each
+    directory (0 the top, `depth` the deepest) once the next is made; returns
+    the deepest."""
+    os.makedirs(path, exist_ok=True)
+    here = os.getcwd()
+    os.chdir(path)
+    try:
+        for level in range(depth + 1):
+            if level < depth:
+                os.mkdir(name)
+            if each:
+                each(level)
+            if level < depth:
+                os.chdir(name)
+        return os.path.join(path, *[name] * depth)
+    finally:
+        os.chdir(here)
 
 
 def make_locale(directory, name, charmap):

@@ -4,10 +4,9 @@ executable is called."""
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 
-from harness import ON_WINE, SPACE_EXE, VERSION, make_file, make_locale, remove_tree, run
+from harness import ON_WINE, SPACE_EXE, VERSION, make_file, make_locale, run, temporary_tree
 
 HELP_LINES = [
     "{name} v%s" % VERSION,
@@ -41,8 +40,7 @@ def help_bytes(name="SPACE", encoding="cp932"):
 
 class HelpTest(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="space-e2e-")
-        self.addCleanup(remove_tree, self.root)
+        self.root = temporary_tree(self)
 
     def test_help_ends_the_run_with_status_1_in_the_locales_character_set(self):
         # The Win32 build writes code page 932 whatever the locale.

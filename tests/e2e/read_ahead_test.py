@@ -7,26 +7,18 @@ threads read."""
 import errno
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 import unittest
 
-from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, command, environment, host_path, make_file,
-                     remove_tree, slow)
+from harness import (CAN_DROP_PRIVILEGES, ON_WINE, UNPRIVILEGED, chain, command, environment, host_path, make_file,
+                     temporary_tree)
 # The sanitizer builds' runtimes need address space and descriptors of their own.
 SANITIZED = any(name in os.environ for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"))
 
 
 def space(args, threads, prefix=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE):
     return subprocess.Popen(command(args, prefix), env=environment(SPACE_THREADS=str(threads)), stdout=stdout, stderr=stderr)
-
-
-def chain(root, depth, files=1):
-    os.makedirs(os.path.join(root, *["d"] * depth))
-    for level in range(1, depth + 1):
-        for i in range(files):
-            make_file(os.path.join(root, *["d"] * level, "f%d" % i), level * 37 + i)
 
 
 def bushy(root, depth, fanout=4):
@@ -43,15 +35,8 @@ def with_unreadable(root):
 
 
 # The deep tree is walked under a limit of open files far below its depth.
-TREES = [(lambda r: bushy(r, 4), None), (lambda r: chain(r, 300, 2), 16), (with_unreadable, None)]
-
-
-def temporary_tree(test, build=lambda root: None):
-    root = tempfile.mkdtemp(prefix="space-ahead-")
-    test.addCleanup(remove_tree, root)
-    os.chmod(root, 0o755)
-    build(root)
-    return root
+TREES = [(lambda r: bushy(r, 4), None), (lambda r: chain(r, 300, each=lambda level: [
+    make_file("f%d" % i, level * 37 + i) for i in range(2 if level else 0)]), 16), (with_unreadable, None)]
 
 
 class SameBytesTest(unittest.TestCase):
@@ -59,7 +44,7 @@ class SameBytesTest(unittest.TestCase):
         # Unreadable directories are unreadable only to an unprivileged user.
         prefix = UNPRIVILEGED if CAN_DROP_PRIVILEGES else ()
         for build, nofile in TREES:
-            root = temporary_tree(self, build)
+            root = temporary_tree(self, "space-ahead-", build)
             for args in (["-f", "-c0"], ["-tbn"], ["-fhsgnC"]):
                 # Both streams into one file: messages keep their places among the
                 # rows. A value that is no number gives the default; the free row
@@ -78,8 +63,7 @@ class SameBytesTest(unittest.TestCase):
 def mounted(test, kind, populate):
     """A file system of `kind` with what `populate` makes in it; on overlayfs,
     in the lower layer, so that its directories are merged."""
-    where = tempfile.mkdtemp(prefix="space-mount-")
-    test.addCleanup(shutil.rmtree, where, True)
+    where = temporary_tree(test, "space-mount-")
     options, target = [], where
     if kind == "overlay":
         for layer in ("lower", "upper", "work", "merged"):
@@ -104,7 +88,7 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
         def populate(root):
             for i in range(500):
                 make_file(os.path.join(root, "top", "a%03d" % i))
-            chain(os.path.join(root, "top", "p"), 40, 0)
+            chain(os.path.join(root, "top", "p"), 40)
             for i in range(5000):
                 make_file(os.path.join(root, "top", "p", *["d"] * 40, "many", "m%05d" % i))
 
@@ -154,7 +138,7 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
                 (lambda root: bushy(root, 1), "--nofile=4", 2,
                  r"space: cannot read directory '{}(/d\d)?': " + os.strerror(errno.EMFILE)),
                 (wide, "--as=25000000", 3, r"space: out of memory: Abnormal program termination")):
-            root = temporary_tree(self, build)
+            root = temporary_tree(self, "space-ahead-", build)
             tool = space(["-c0", root], 16, prefix=("prlimit", limit))
             self.addCleanup(tool.kill)
             _, err = tool.communicate(timeout=60)
@@ -173,11 +157,10 @@ class BoundsTest(unittest.TestCase):
         on alone, and the bisection finds the least within 64 KiB."""
         def wide(root):
             for d in range(8):
-                os.makedirs(os.path.join(root, "w%d" % d))
                 for i in range(3000):
-                    os.close(os.open(os.path.join(root, "w%d" % d, "n%0200d" % i), os.O_CREAT | os.O_WRONLY, 0o644))
+                    make_file(os.path.join(root, "w%d" % d, "n%0200d" % i))
 
-        root = temporary_tree(self, wide)
+        root = temporary_tree(self, "space-ahead-", wide)
 
         def run(limit, threads):
             tool = space(["-c0", root], threads, prefix=("prlimit", "--as=%d" % limit))
@@ -196,15 +179,7 @@ class BoundsTest(unittest.TestCase):
     def test_early_stop_deep_in_a_chain(self):
         """Rows that cannot be written end the run with its message, however
         deep the tree the walk leaves behind."""
-        def chain(root):
-            here = os.getcwd()
-            os.chdir(root)
-            for _ in range(400000):
-                os.mkdir("d")
-                os.chdir("d")
-            os.chdir(here)
-
-        root = mounted(self, "tmpfs", chain)
+        root = mounted(self, "tmpfs", lambda root: chain(root, 400000))
         for threads in (1, "x"):
             with open("/dev/full", "wb") as full:
                 tool = space(["-f", "-c0", root], threads, stdout=full)

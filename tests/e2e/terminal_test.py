@@ -6,7 +6,6 @@ import os
 import pty
 import re
 import select
-import shutil
 import signal
 import struct
 import subprocess
@@ -17,15 +16,14 @@ import time
 import tty
 import unittest
 
-from harness import ON_WINE, command, environment, host_path, make_file, run
+from harness import ON_WINE, command, environment, host_path, make_file, run, temporary_tree
 
 LARGEST = 2**64 - 1
 
 
 class TerminalTest(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="space-e2e-")
-        self.addCleanup(shutil.rmtree, self.root)
+        self.root = temporary_tree(self)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
@@ -42,8 +40,7 @@ class TerminalTest(unittest.TestCase):
     def test_totals_stop_at_the_largest_number(self):
         size = 2**63 - 1
         try:
-            tree = tempfile.mkdtemp(dir="/dev/shm")
-            self.addCleanup(shutil.rmtree, tree)
+            tree = temporary_tree(self, dir="/dev/shm")
             for name in "abc":
                 make_file(os.path.join(tree, "sub", name), size)
         except OSError as error:  # other runs may have filled it
@@ -105,8 +102,7 @@ class ProgressLineTest(unittest.TestCase):
     NO_RIGHTS = ("setpriv", "--inh-caps=-all", "--bounding-set=-all") if os.geteuid() == 0 else ()
 
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="space-e2e-")
-        self.addCleanup(shutil.rmtree, self.root)
+        self.root = temporary_tree(self)
         for i in range(4000):
             make_file(os.path.join(self.root, "directory %02d" % (i % 40), "f%04d" % i))
         for i in range(1600):

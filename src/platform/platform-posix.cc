@@ -1,6 +1,14 @@
 // POSIX (Linux) services: no drive letters, "/" separators, entries read in
 // large batches with getdents64 and examined relative to their directory.
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/dir_read.h"
+#include "platform/drive.h"
+#include "platform/error_text.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "platform/utf8_names.h"
 
 #include <dirent.h>
 #include <errno.h>

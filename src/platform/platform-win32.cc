@@ -15,7 +15,15 @@
 // Output: on a console, text is converted to UTF-16 and written with
 // WriteConsoleW, so that it shows whatever the console's code page;
 // redirected, the bytes go out as they are, every "\n" as "\r\n".
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/dir_read.h"
+#include "platform/drive.h"
+#include "platform/error_text.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "platform/utf8_names.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "driver/opt.h"
-#include "platform/platform.h"
+#include "platform/drive.h"
 #include "report/diagnostic.h"
 #include "report/header.h"
 #include "report/out.h"

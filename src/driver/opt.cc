@@ -3,7 +3,7 @@
 #include <new>
 
 #include "options/ascii.h"
-#include "platform/platform.h"
+#include "platform/drive.h"
 
 TOpt opt;
 

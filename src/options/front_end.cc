@@ -7,7 +7,9 @@
 #include "options/ascii.h"
 #include "options/cmdname.h"
 #include "options/parse_arg.h"
-#include "platform/platform.h"
+#include "platform/drive.h"
+#include "platform/path.h"
+#include "platform/process.h"
 #include "report/diagnostic.h"
 
 namespace {

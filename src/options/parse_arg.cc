@@ -6,7 +6,8 @@
 #include "driver/opt.h"
 #include "options/ascii.h"
 #include "options/usage.h"
-#include "platform/platform.h"
+#include "platform/drive.h"
+#include "platform/path.h"
 #include "report/saturating.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "options/cmdname.h"
-#include "platform/platform.h"
+#include "platform/console.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
 

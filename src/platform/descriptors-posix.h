@@ -37,7 +37,7 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
 
 namespace platform {
 

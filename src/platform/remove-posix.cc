@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/error_text.h"
+#include "platform/listing.h"
 
 namespace platform {
 

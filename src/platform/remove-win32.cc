@@ -6,7 +6,8 @@
 
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/error_text.h"
+#include "platform/listing.h"
 
 namespace platform {
 

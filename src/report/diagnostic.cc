@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "options/cmdname.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/error_text.h"
 #include "report/out.h"
 #include "report/progress.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 #include "report/diagnostic.h"
 #include "report/progress.h"
 

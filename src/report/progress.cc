@@ -5,7 +5,9 @@
 #include <new>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/path.h"
 #include "report/saturating.h"
 
 namespace {

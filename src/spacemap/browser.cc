@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 namespace {
 

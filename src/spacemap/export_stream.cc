@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/error_text.h"
 
 namespace {
 

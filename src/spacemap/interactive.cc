@@ -3,8 +3,8 @@
 #include <exception>
 #include <new>
 
-#include "platform/platform.h"
 #include "platform/screen.h"
+#include "platform/thread.h"
 #include "report/diagnostic.h"
 #include "spacemap/browser.h"
 #include "spacemap/diff_model.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 const KindGroup kKindGroups[] = {
     {"Other", ""},

@@ -6,7 +6,9 @@
 #include <ctime>
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/drive.h"
+#include "platform/error_text.h"
+#include "platform/path.h"
 #include "platform/remove.h"
 #include "spacemap/codec.h"
 #include "spacemap/export_stream.h"

@@ -8,7 +8,10 @@
 #include <stdexcept>
 
 #include "options/cmdname.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/dir_read.h"
+#include "platform/drive.h"
+#include "platform/process.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
 #include "report/progress.h"
@@ -16,9 +19,9 @@
 #include "spacemap/export_reader.h"
 #include "spacemap/export_writer.h"
 #include "spacemap/html_output.h"
+#include "spacemap/interactive.h"
 #include "spacemap/largest.h"
 #include "spacemap/list_views.h"
-#include "spacemap/interactive.h"
 #include "spacemap/options.h"
 #include "spacemap/scan.h"
 #include "spacemap/tree.h"

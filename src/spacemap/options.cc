@@ -6,7 +6,6 @@
 #include <ctime>
 #include <sstream>
 
-#include "platform/platform.h"
 #include "report/diagnostic.h"
 #include "spacemap/codec.h"
 #include "spacemap/duration.h"

@@ -2,7 +2,10 @@
 
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
+#include "platform/drive.h"
+#include "platform/path.h"
+#include "platform/utf8_names.h"
 #include "report/diagnostic.h"
 #include "report/progress.h"
 #include "spacemap/exclude.h"

@@ -7,7 +7,8 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
+#include "platform/thread.h"
 
 class DirReader {
  public:

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "driver/opt.h"
-#include "platform/platform.h"
+#include "platform/listing.h"
+#include "platform/path.h"
 #include "report/diagnostic.h"
 #include "report/out.h"
 #include "report/progress.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 namespace {
 

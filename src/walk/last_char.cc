@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 int GetLastChar(const char* s) {
   size_t len = strlen(s);

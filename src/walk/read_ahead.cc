@@ -8,6 +8,9 @@
 #include <thread>
 #include <utility>
 
+#include "platform/clock.h"
+#include "platform/process.h"
+
 namespace {
 
 // SPACE_THREADS as a number from 1 to kMaxThreads; 0 when unset or anything else.

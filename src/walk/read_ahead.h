@@ -40,7 +40,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
+#include "platform/thread.h"
 #include "walk/dir_reader.h"
 #include "walk/pool_size.h"
 #include "walk/read_queue.h"

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace {
 
 // A directory of the fake tree: `files` files with names of `name_bytes`

@@ -1,44 +1,25 @@
-// POSIX (Linux) services: no drive letters, "/" separators, entries read in
-// large batches with getdents64 and examined relative to their directory.
-#include "platform/platform.h"
+// POSIX (Linux) directory reading: entries read in large batches with
+// getdents64 and examined relative to their directory.
+#include "platform/dir_read.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
-#include <malloc.h>
-#include <pthread.h>
-#include <signal.h>
 #include <string.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #ifdef __linux__
 #include <sys/statfs.h>
 #endif
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <new>
+#include <cstdint>
 
 #include "platform/descriptors-posix.h"
 
-extern char** environ;
-
 namespace platform {
-
-const char kSeparator = '/';
-const char kPathEnders[] = "/";
-const char kOptionPrefixes[] = "-";
-
-bool IsLeadByte(unsigned char) { return false; }
 
 namespace {
 
@@ -338,7 +319,6 @@ bool Wanted(Dir* dir, int fd, const SubdirFilter* filter) {
 }  // namespace
 
 const bool kKnowsAllocatedSize = true;
-const bool kNamesIgnoreCase = false;
 
 bool ExaminePath(const char* path, EntryStat* stat) {
   struct stat st;
@@ -386,330 +366,6 @@ void ForgetDirectory(Dir* dir) {
     UnreadDirectory(dir);
   else
     descriptors().Forget(dir);
-}
-
-namespace {
-
-// A start path may name a file or nothing at all, which the walk then
-// reports in its own words. The free space is that of the file system that
-// holds the file, or else of the current directory.
-int StatFileSystem(const char* dir, struct statvfs* fs) {
-  if (statvfs(dir, fs) == 0) return 0;
-  int error = errno;
-  std::string file = dir;
-  while (file.size() > 1 && file.back() == '/') file.pop_back();
-  if (statvfs(file.c_str(), fs) == 0 || statvfs(".", fs) == 0) return 0;
-  return error;
-}
-
-}  // namespace
-
-int getdfree(unsigned drive, const char* dir, dfree* df) {
-  if (!dir && drive != 0) return ENODEV;  // drive letters name nothing here
-  struct statvfs fs;
-  if (int error = StatFileSystem(dir ? dir : ".", &fs)) return error;
-  df->df_avail = fs.f_bavail;
-  df->df_total = fs.f_blocks;
-  df->df_bsec = static_cast<uint32_t>(fs.f_frsize);
-  df->df_sclus = 1;
-  return 0;
-}
-
-int getdisk() { return -1; }
-
-int setdisk(int) { return ENODEV; }
-
-bool getcwd(std::string* dir) {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    if (::getcwd(buffer.data(), buffer.size())) {
-      dir->assign(buffer.data());
-      return true;
-    }
-    if (errno != ERANGE) return false;
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-int chdir(const char* path) { return ::chdir(path) == 0 ? 0 : errno; }
-
-bool GetEnv(const char* name, std::string* value) {
-  const char* found = ::getenv(name);
-  size_t len = strlen(name);
-  for (char** e = environ; !found && *e; ++e)
-    if (strncasecmp(*e, name, len) == 0 && (*e)[len] == '=') found = *e + len + 1;
-  if (!found) return false;
-  value->assign(found);
-  return true;
-}
-
-// A program is known by the name it was called by (a link "sp" to space is
-// "sp"); only without one is the executable's own file asked.
-std::vector<std::string> Arguments(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  if (args.empty()) args.emplace_back();
-  if (!args[0].empty()) return args;
-  char exe[4096];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
-  if (n > 0 && static_cast<size_t>(n) < sizeof exe) args[0].assign(exe, static_cast<size_t>(n));
-  return args;
-}
-
-namespace {
-
-int WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-// The character set of the user's locale, or empty text where the locale
-// is "C"/"POSIX" or already reads code page 932, so that the bytes stay.
-std::string LocaleCodeset() {
-  const char* name = setlocale(LC_CTYPE, "");
-  if (!name || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0) return std::string();
-  std::string codeset = nl_langinfo(CODESET);
-  for (const char* same : {"CP932", "SHIFT_JIS", "SJIS", "WINDOWS-31J", "MS_KANJI"})
-    if (strcasecmp(codeset.c_str(), same) == 0) return std::string();
-  return codeset;
-}
-
-// `text` converted from code page 932 to `codeset`; false when iconv cannot.
-bool FromCp932(const std::string& codeset, const char* data, size_t size, std::string* text) {
-  iconv_t cd = iconv_open(codeset.c_str(), "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  text->assign(size * 4, '\0');  // no character set needs more per byte
-  char* in = const_cast<char*>(data);
-  size_t in_left = size;
-  char* out = &(*text)[0];
-  size_t out_left = text->size();
-  size_t converted = iconv(cd, &in, &in_left, &out, &out_left);
-  iconv_close(cd);
-  text->resize(text->size() - out_left);
-  return converted != static_cast<size_t>(-1);
-}
-
-}  // namespace
-
-bool StdoutIsInteractive() { return isatty(STDOUT_FILENO) == 1; }
-
-bool StdoutShowsColour() { return StdoutIsInteractive(); }
-
-int WriteStdout(const char* data, size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
-
-// Names are bytes here, shown as the terminal's locale takes them.
-std::string_view NameInUtf8(const Listing& listing, const Entry& entry, std::string*) { return listing.NameOf(entry); }
-
-std::string PathInUtf8(const std::string& path) { return path; }
-
-void StdoutInUtf8() {}
-
-int WriteCp932(const char* data, size_t size) {
-  std::string codeset = LocaleCodeset();
-  std::string text;
-  if (codeset.empty() || !FromCp932(codeset, data, size, &text)) return WriteStdout(data, size);
-  return WriteStdout(text.data(), text.size());
-}
-
-void BinaryStdio() {}
-
-void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
-
-void WriteStderrAsIs(const char* data, size_t size) { WriteAll(STDERR_FILENO, data, size); }
-
-const char kLineEnd[] = "\n";
-
-std::string ErrorText(int error) { return strerror(error); }
-
-// A terminal that does not tell its size is taken to have the classic 80.
-int StderrTerminalWidth() {
-  if (isatty(STDERR_FILENO) != 1) return 0;
-  struct winsize size;
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-  return size.ws_col;
-}
-
-int StdoutTerminalWidth() {
-  if (isatty(STDOUT_FILENO) != 1) return 0;
-  struct winsize size;
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-  return size.ws_col;
-}
-
-bool StdoutSharesStderrTerminal() {
-  struct stat out, err;
-  return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 && fstat(STDOUT_FILENO, &out) == 0 &&
-         fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
-}
-
-bool StdoutIsPipe() {
-  struct stat out;
-  return fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
-}
-
-namespace {
-
-// The handler may run on any thread at any moment: it reads one lock-free
-// count and writes blanks from a buffer that never changes after it is set.
-std::atomic<size_t> erase_columns{0};
-static_assert(std::atomic<size_t>::is_always_lock_free, "read by a signal handler");
-char blanks[256];
-
-// Async-signal-safe: write(2), through WriteAll, and raise(3) alone.
-// SA_RESETHAND has put the default action back, so the raised signal ends
-// the process as it would have without this handler, and the shell sees it
-// (status 130 for Ctrl-C).
-void EraseAndEnd(int signal) {
-  if (size_t n = erase_columns.load()) {
-    WriteAll(STDERR_FILENO, "\r", 1);
-    for (size_t chunk; n > 0; n -= chunk) WriteAll(STDERR_FILENO, blanks, chunk = std::min(n, sizeof blanks));
-    WriteAll(STDERR_FILENO, "\r", 1);
-  }
-  raise(signal);
-}
-
-void InstallEraser() {
-  memset(blanks, ' ', sizeof blanks);
-  struct sigaction action = {};
-  action.sa_handler = EraseAndEnd;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    // What the parent ignores (nohup, a background job) stays ignored.
-    struct sigaction before;
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
-      sigaction(signal, &action, nullptr);
-  }
-}
-
-}  // namespace
-
-void EraseOnInterrupt(size_t columns) {
-  static bool installed = false;
-  if (!installed) InstallEraser();
-  installed = true;
-  erase_columns.store(columns);
-}
-
-std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
-
-// Each thread runs on a stack of the tool's own, with a guard page below
-// it, unmapped when the thread is joined: glibc would keep the stacks of
-// joined threads for later ones, address space that a run short of it
-// needs back when its reading threads end.
-struct Thread {
-  pthread_t id;
-  void (*run)(void*);
-  void* arg;
-  void* stack = MAP_FAILED;
-  size_t stack_bytes = 0;
-};
-
-namespace {
-
-void* RunThread(void* thread) {
-  auto* t = static_cast<Thread*>(thread);
-  t->run(t->arg);
-  return nullptr;
-}
-
-}  // namespace
-
-namespace {
-
-// The sanitizers' runtimes want room of their own on each stack, which they
-// cannot add to one the program provides.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr size_t kStackBytes = 4 * kThreadStackBytes;
-#else
-constexpr size_t kStackBytes = kThreadStackBytes;
-#endif
-
-void FreeThread(Thread* thread) {
-  if (thread->stack != MAP_FAILED) munmap(thread->stack, thread->stack_bytes);
-  delete thread;
-}
-
-}  // namespace
-
-Thread* StartThread(void (*run)(void*), void* arg) {
-  auto* thread = new (std::nothrow) Thread{pthread_t(), run, arg};
-  if (!thread) return nullptr;
-  size_t guard = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  thread->stack_bytes = guard + kStackBytes;
-  thread->stack = mmap(nullptr, thread->stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  pthread_attr_t attr;
-  if (thread->stack == MAP_FAILED || mprotect(thread->stack, guard, PROT_NONE) != 0 || pthread_attr_init(&attr) != 0) {
-    FreeThread(thread);
-    return nullptr;
-  }
-  bool started = pthread_attr_setstack(&attr, static_cast<char*>(thread->stack) + guard, kStackBytes) == 0 &&
-                 pthread_create(&thread->id, &attr, RunThread, thread) == 0;
-  pthread_attr_destroy(&attr);
-  if (started) return thread;
-  FreeThread(thread);
-  return nullptr;
-}
-
-void JoinThread(Thread* thread) {
-  pthread_join(thread->id, nullptr);
-  FreeThread(thread);
-}
-
-namespace {
-
-std::chrono::nanoseconds CpuClock(clockid_t clock) {
-  struct timespec ts;
-  clock_gettime(clock, &ts);
-  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-}
-
-}  // namespace
-
-std::chrono::nanoseconds ThreadCpuTime() { return CpuClock(CLOCK_THREAD_CPUTIME_ID); }
-
-// Linux: the first line of /proc/stat sums the ticks of every processor,
-// of which user, nice, system, irq, softirq and steal are busy. The file
-// takes one of the descriptors the budget leaves spare; where it cannot be
-// read at all, the process's own time stands in, and a later failure
-// repeats the last reading rather than mix the two.
-std::chrono::nanoseconds BusyProcessorTime() {
-  static int has_proc_stat = -1;
-  static std::chrono::nanoseconds last{0};
-  char text[256];
-  int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
-  ssize_t n = fd < 0 ? -1 : read(fd, text, sizeof text - 1);
-  if (fd >= 0) close(fd);
-  unsigned long long user, nice, system, idle, iowait, irq, softirq, steal = 0;
-  bool read_it = n > 0 && (text[n] = '\0', sscanf(text, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice,
-                                                  &system, &idle, &iowait, &irq, &softirq, &steal) >= 7);
-  if (has_proc_stat < 0) has_proc_stat = read_it;
-  if (!has_proc_stat) return CpuClock(CLOCK_PROCESS_CPUTIME_ID);
-  if (!read_it) return last;
-  unsigned long long ticks = user + nice + system + irq + softirq + steal;
-  last = std::chrono::nanoseconds(static_cast<int64_t>(ticks * (1e9 / sysconf(_SC_CLK_TCK))));
-  return last;
-}
-
-// glibc gives each thread an arena of its own, each reserving 64 MiB of
-// address space. And it serves a large block from the heap once a block of
-// that size was freed, where freed memory stays with the process: a fixed
-// threshold keeps each large listing in a mapping of its own, returned to
-// the system when the listing is let go. Elsewhere there is nothing to set.
-void TuneAllocator(unsigned arenas) {
-#ifdef M_ARENA_MAX
-  mallopt(M_ARENA_MAX, static_cast<int>(arenas));
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#else
-  (void)arenas;
-#endif
 }
 
 }  // namespace platform

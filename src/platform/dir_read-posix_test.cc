@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "report/row.h"
 #include "report/saturating.h"
 #include "walk/dir_tree.h"
+#include "walk/tree_walk.h"
 
 namespace {
 

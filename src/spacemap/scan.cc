@@ -6,8 +6,8 @@
 #include "report/diagnostic.h"
 #include "report/progress.h"
 #include "spacemap/exclude.h"
-#include "walk/dir_tree.h"
 #include "walk/read_ahead.h"
+#include "walk/tree_walk.h"
 
 std::string AbsoluteStartPath(const std::string& path) {
   std::string absolute = path.empty() ? "." : path;

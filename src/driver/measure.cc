@@ -8,7 +8,6 @@
 #include "report/diagnostic.h"
 #include "report/header.h"
 #include "report/out.h"
-#include "report/progress.h"
 #include "report/row.h"
 #include "report/saturating.h"
 #include "walk/dir_tree.h"
@@ -43,7 +42,6 @@ int Measure() {
     headerLine();
   }
   files_t files = DirTree(opt.pathname, opt.c);
-  ProgressErase();
 
   Layout layout = RowLayout(opt.c);
   PutUsageRow(layout, opt.c, files, opt.pathname);

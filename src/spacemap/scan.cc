@@ -57,10 +57,7 @@ class Scanner : public TreeWalk::Consumer {
         filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
         walk_(path.c_str(), root_name_, this, &filter_) {}
 
-  void Run() {
-    walk_.Run();
-    ProgressErase();
-  }
+  void Run() { walk_.Run(); }
 
  private:
   // Called by the readers, each for its own directory.
@@ -127,39 +124,28 @@ class Scanner : public TreeWalk::Consumer {
     return item;
   }
 
-  Way Arrive(const platform::Listing& listing, const platform::Listing* parent, size_t entry) override {
-    if (!parent) {
-      platform::EntryStat stat = listing.stats.empty() ? platform::EntryStat() : listing.SelfStat();
-      return Enter(listing, ItemOf(root_utf8_, stat));
-    }
-    const char* name = parent->NameOf(parent->entries[entry]);
-    if (walk_.Passing()) return !listing.stats.empty() && Wanted(name, listing.SelfStat()) ? kPass : kSkip;
-    return ArriveBelow(listing, *parent, entry, name);
-  }
-
   // A subdirectory is known for what it is once opened: its own
-  // examination, as the filter saw it, tells whether it was read. Where
-  // the platform examines a directory only in its parent's listing
-  // (Win32), the parent's gives its time. One left out once read is passed
-  // through.
-  Way ArriveBelow(const platform::Listing& listing, const platform::Listing& parent, size_t entry, const char* name) {
-    std::string_view utf8 = platform::NameInUtf8(parent, parent.entries[entry], &utf8_name_);
+  // examination, as the filter saw it, tells whether it was read. Where the
+  // platform examines a directory only in its parent's listing (Win32), the
+  // parent's gives its time.
+  bool Arrive(const platform::Listing& listing, const platform::Listing* parent, size_t entry) override {
     platform::EntryStat stat;
-    if (!listing.stats.empty())
-      stat = listing.SelfStat();
-    else  // it could not be opened, but may still be examined
+    if (!listing.stats.empty()) stat = listing.SelfStat();
+    if (!parent) return Enter(listing, ItemOf(root_utf8_, stat));
+    if (listing.stats.empty())  // it could not be opened, but may still be examined
       platform::ExaminePath(std::string(walk_.DirName()).c_str(), &stat);
+    const char* name = parent->NameOf(parent->entries[entry]);
+    std::string_view utf8 = platform::NameInUtf8(*parent, parent->entries[entry], &utf8_name_);
     Item item = ItemOf(utf8, stat);
-    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(parent.StatOf(entry));
-    bool read = Wanted(name, stat);
+    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(parent->StatOf(entry));
     std::string_view below = walk_.PathBelowStart();
     below.remove_suffix(1);  // the separator that ends it
-    if (read && !ExcludedByPath(below) && !IsCache(listing)) return Enter(listing, item);
+    if (Wanted(name, stat) && !ExcludedByPath(below) && !IsCache(listing)) return Enter(listing, item);
     sink_->Leaf(ExcludedItem(utf8, ExclusionOf(stat)));
-    return read ? kPass : kSkip;
+    return false;
   }
 
-  Way Enter(const platform::Listing& listing, Item item) {
+  bool Enter(const platform::Listing& listing, Item item) {
     // Counting in clusters counts files alone, as space does.
     if (choices_.cluster_size) item.dsize = 0;
     if (listing.error) {
@@ -167,7 +153,7 @@ class Scanner : public TreeWalk::Consumer {
       item.read_error = true;
     }
     sink_->Enter(item);
-    return kEnter;
+    return true;
   }
 
   void Entry(const platform::Listing& listing, size_t i) override {

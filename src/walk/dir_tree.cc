@@ -24,15 +24,12 @@ class Rows : public TreeWalk::Consumer {
   Rows(const char* pathname, uint32_t clsiz)
       : clsiz_(clsiz), layout_(RowLayout(clsiz)), walk_(pathname, pathname, this) {}
 
-  files_t Run() {
-    walk_.Run();
-    return total_;
-  }
+  files_t Run() { return walk_.Run() ? totals_[0] : files_t(); }
 
  private:
-  Way Arrive(const platform::Listing&, const platform::Listing*, size_t) override {
+  bool Arrive(const platform::Listing&, const platform::Listing*, size_t) override {
     totals_.emplace_back();
-    return kEnter;
+    return true;
   }
 
   void Entry(const platform::Listing& listing, size_t i) override {
@@ -50,14 +47,10 @@ class Rows : public TreeWalk::Consumer {
   // of what it held, and before its own row.
   void Leave(const platform::Listing& listing) override {
     if (listing.error) ReportFailure("cannot read directory '" + std::string(walk_.DirName()) + "'", listing.error);
+    if (totals_.size() == 1) return;  // the start directory's, for the total row
     files_t total = totals_.back();
     totals_.pop_back();
-    if (totals_.empty()) {
-      total_ = total;
-      return;
-    }
-    const std::string& path = walk_.Path();
-    if (RowsWanted()) PutUsageRow(layout_, clsiz_, total, std::string_view(path.data(), path.size() - (opt.f ? 0 : 1)));
+    if (RowsWanted()) PutUsageRow(layout_, clsiz_, total, opt.f ? std::string_view(walk_.Path()) : walk_.DirName());
     totals_.back() += total;
   }
 
@@ -69,7 +62,6 @@ class Rows : public TreeWalk::Consumer {
   uint32_t clsiz_;
   Layout layout_;
   std::vector<files_t> totals_;
-  files_t total_;  // of the start directory, once left
   TreeWalk walk_;
 };
 

@@ -17,7 +17,7 @@ TreeWalk::TreeWalk(const char* pathname, std::string_view start_name, Consumer* 
     : start_name_(start_name), consumer_(consumer), start_path_(StartDirectory(pathname)), path_(start_path_),
       read_ahead_(start_path_.c_str(), filter) {}
 
-void TreeWalk::Run() {
+bool TreeWalk::Run() {
   Arrive(read_ahead_.Root(), nullptr, 0);
   while (!levels_.empty() && !consumer_->Stopped()) {
     Level& level = levels_.back();
@@ -27,7 +27,6 @@ void TreeWalk::Run() {
       continue;
     }
     size_t i = level.next_entry++;
-    path_.resize(level.path_len);
     const platform::Entry& entry = listing.entries[i];
     if (entry.attrib & platform::kDirectory) {
       path_ += listing.NameOf(entry);
@@ -37,39 +36,29 @@ void TreeWalk::Run() {
       consumer_->Entry(listing, i);
     }
   }
+  ProgressErase();
+  return levels_.empty();
 }
 
-// `path_` holds the path text of `node`. A directory passed through is no
-// directory counted: nothing of it is told.
+// The progress line names the directory whose entries are walked now. The
+// text stays in `path_` as it is until the walk arrives at or leaves a
+// directory, when the line is told again. Below a directory passed
+// through, nothing is told or counted.
 void TreeWalk::Arrive(DirNode* node, const platform::Listing* parent, size_t entry) {
+  bool passing = !levels_.empty() && levels_.back().passing;
   ProgressAt(DirName());
-  if (!Passing()) ProgressDirectory();
+  if (!passing) ProgressDirectory();
   read_ahead_.Await(node);
-  Consumer::Way way = consumer_->Arrive(node->dir.listing, parent, entry);
-  if (way == Consumer::kSkip) {
-    read_ahead_.Done(node);
-    return ShowWhere();
-  }
-  levels_.push_back(Level{node, path_.size(), node->children.get(), 0, way == Consumer::kPass});
+  passing = passing || !consumer_->Arrive(node->dir.listing, parent, entry);
+  levels_.push_back(Level{node, path_.size(), node->children.get(), 0, passing});
 }
 
 void TreeWalk::Leave() {
   Level& level = levels_.back();
-  path_.resize(level.path_len);
   if (!level.passing) consumer_->Leave(level.node->dir.listing);
   read_ahead_.Done(level.node);
   levels_.pop_back();
-  if (!levels_.empty()) ShowWhere();
+  if (levels_.empty()) return;
+  path_.resize(levels_.back().path_len);
+  ProgressAt(DirName());
 }
-
-// The start directory as the start name; any other as its path text, which
-// is the first `path_len` bytes of `path_`, less the separator.
-std::string_view TreeWalk::NameOf(size_t path_len) const {
-  if (path_len == start_path_.size()) return start_name_;
-  return std::string_view(path_.data(), path_len - 1);
-}
-
-// The progress line names the directory whose entries are walked now.
-// `path_` keeps that text until the walk arrives at or leaves a directory,
-// when this is called again.
-void TreeWalk::ShowWhere() { ProgressAt(NameOf(levels_.back().path_len)); }

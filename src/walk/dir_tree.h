@@ -1,4 +1,4 @@
-// space's rows over a tree: one for each directory, and with opt.f for each file, in the walk's order.
+// space's rows over a directory tree.
 #pragma once
 
 #include <cstdint>

@@ -8,10 +8,10 @@
 #include "report/diagnostic.h"
 #include "report/header.h"
 #include "report/out.h"
-#include "report/progress.h"
 #include "report/row.h"
 #include "report/saturating.h"
 #include "walk/dir_tree.h"
+#include "walk/tree_walk.h"
 
 namespace {
 
@@ -42,7 +42,6 @@ int Measure() {
     headerLine();
   }
   files_t files = DirTree(opt.pathname, opt.c);
-  ProgressErase();
 
   Layout layout = RowLayout(opt.c);
   PutUsageRow(layout, opt.c, files, opt.pathname);

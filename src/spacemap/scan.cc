@@ -9,8 +9,7 @@
 #include "report/diagnostic.h"
 #include "report/progress.h"
 #include "spacemap/exclude.h"
-#include "walk/dir_tree.h"
-#include "walk/read_ahead.h"
+#include "walk/tree_walk.h"
 
 std::string AbsoluteStartPath(const std::string& path) {
   std::string absolute = path.empty() ? "." : path;
@@ -52,56 +51,18 @@ std::string WithSlashes(std::string path) {
   return path;
 }
 
-// One walk, as the printer of the read-ahead walk: depth first in listing
-// order, the directories being walked a stack rather than a chain of calls.
-class Scanner {
+// One walk's scan, told to the sink as the walk comes to each entry.
+class Scanner : public TreeWalk::Consumer {
  public:
   Scanner(const std::string& path, const ScanChoices& choices, ScanSink* sink)
       : choices_(choices), rules_(choices.excludes, choices.exclude_hidden), sink_(sink),
-        root_name_(AbsoluteStartPath(path)),
-        root_utf8_(platform::PathInUtf8(root_name_)), path_(StartDirectory(path.c_str())),
-        start_path_(path_),
+        root_name_(AbsoluteStartPath(path)), root_utf8_(platform::PathInUtf8(root_name_)),
         filter_([this](const char* name, const platform::EntryStat& stat) { return Wanted(name, stat); }),
-        read_ahead_(start_path_.c_str(), &filter_) {}
+        walk_(path.c_str(), root_name_, this, &filter_) {}
 
-  void Run() {
-    ProgressAt(root_name_);
-    ProgressDirectory();
-    DirNode* root = read_ahead_.Root();
-    read_ahead_.Await(root);
-    const platform::Listing& listing = root->dir.listing;
-    Item item = ItemOf(root_utf8_, listing.stats.empty() ? platform::EntryStat() : listing.SelfStat());
-    Enter(root, item);
-    while (!levels_.empty()) {
-      Level& level = levels_.back();
-      const platform::Listing& listing = level.node->dir.listing;
-      if (level.next_entry < listing.entries.size()) {
-        size_t i = level.next_entry++;
-        Visit(listing, listing.entries[i], listing.StatOf(i));
-        continue;
-      }
-      read_ahead_.Done(level.node);
-      bool unseen = level.unseen;
-      levels_.pop_back();
-      if (!levels_.empty()) ShowWhere();
-      if (!unseen) sink_->Leave();
-    }
-    ProgressErase();
-  }
+  void Run() { walk_.Run(); }
 
  private:
-  // A directory being walked: where its path text ends in `path_`, and
-  // what comes next of its listing and of its subdirectories.
-  struct Level {
-    DirNode* node;
-    DirNode* next_child;
-    size_t path_len;
-    size_t next_entry = 0;
-    // Left out by its path or as a cache once read: walked, as the readers
-    // ahead want every directory they read to be, and told to no one.
-    bool unseen = false;
-  };
-
   // Called by the readers, each for its own directory.
   bool Wanted(const char* name, const platform::EntryStat& stat) const {
     if (stat.file_system == platform::FileSystem::kKernel) return false;
@@ -110,14 +71,13 @@ class Scanner {
   }
 
   // By a pattern with a slash, for the walk to ask: the readers know names
-  // only. The entry `name` of the directory whose path is path_'s first
-  // `dir_len` bytes.
-  bool ExcludedByPath(size_t dir_len, std::string_view name) const {
+  // only. The entry whose path text below the start path is `below`, then
+  // `name` when that is a file's.
+  bool ExcludedByPath(std::string_view below, std::string_view name = {}) const {
     if (!rules_.HasPathPatterns()) return false;
     std::string path = root_name_;
     if (path.back() != platform::kSeparator) path += platform::kSeparator;
-    path.append(path_, start_path_.size(), dir_len - start_path_.size());
-    path += name;
+    path.append(below).append(name);
     return rules_.ExcludesPath(WithSlashes(std::move(path)));
   }
 
@@ -126,7 +86,7 @@ class Scanner {
     if (!choices_.exclude_caches) return false;
     for (const platform::Entry& entry : listing.entries)
       if (!(entry.attrib & platform::kDirectory) && std::string_view(listing.NameOf(entry)) == kCacheTag)
-        return IsCacheTag(path_ + kCacheTag);
+        return IsCacheTag(walk_.Path() + kCacheTag);
     return false;
   }
 
@@ -160,89 +120,63 @@ class Scanner {
     return ext;
   }
 
-  void Enter(DirNode* node, Item& item) {
-    // Counting in clusters counts files alone, as space does.
-    if (choices_.cluster_size) item.dsize = 0;
-    if (int error = node->dir.listing.error) {
-      std::string name = levels_.empty() ? root_name_ : path_.substr(0, path_.size() - 1);
-      ReportFailure("cannot read directory '" + name + "'", error);
-      item.read_error = true;
-    }
-    levels_.push_back(Level{node, node->children.get(), path_.size()});
-    sink_->Enter(item);
+  static Item ExcludedItem(std::string_view name, Excluded why) {
+    Item item;
+    item.name = name;
+    item.excluded = why;
+    return item;
   }
 
-  void Visit(const platform::Listing& listing, const platform::Entry& entry, const platform::EntryStat& stat) {
-    Level& level = levels_.back();
-    path_.resize(level.path_len);
-    const char* name = listing.NameOf(entry);
-    if (level.unseen) {
-      if (entry.attrib & platform::kDirectory) PassDirectory(name, level.next_child++);
-      return;
-    }
-    std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
-    if (entry.attrib & platform::kDirectory) return VisitDirectory(name, utf8, stat, level.next_child++);
+  // A subdirectory is known for what it is once opened: its own
+  // examination, as the filter saw it, tells whether it was read. Where the
+  // platform examines a directory only in its parent's listing (Win32), the
+  // parent's gives its time.
+  bool Arrive(const platform::Listing& listing, const platform::Listing* parent, size_t entry) override {
+    platform::EntryStat stat;
+    if (!listing.stats.empty()) stat = listing.SelfStat();
+    if (!parent) return Enter(listing, ItemOf(root_utf8_, stat));
+    if (listing.stats.empty())  // it could not be opened, but may still be examined
+      platform::ExaminePath(std::string(walk_.DirName()).c_str(), &stat);
+    const char* name = parent->NameOf(parent->entries[entry]);
+    std::string_view utf8 = platform::NameInUtf8(*parent, parent->entries[entry], &utf8_name_);
     Item item = ItemOf(utf8, stat);
+    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(parent->StatOf(entry));
+    std::string_view below = walk_.PathBelowStart();
+    below.remove_suffix(1);  // the separator that ends it
+    if (Wanted(name, stat) && !ExcludedByPath(below) && !IsCache(listing)) return Enter(listing, item);
+    sink_->Leaf(ExcludedItem(utf8, ExclusionOf(stat)));
+    return false;
+  }
+
+  bool Enter(const platform::Listing& listing, Item item) {
+    // Counting in clusters counts files alone, as space does.
+    if (choices_.cluster_size) item.dsize = 0;
+    if (listing.error) {
+      ReportFailure("cannot read directory '" + std::string(walk_.DirName()) + "'", listing.error);
+      item.read_error = true;
+    }
+    sink_->Enter(item);
+    return true;
+  }
+
+  void Entry(const platform::Listing& listing, size_t i) override {
+    const platform::Entry& entry = listing.entries[i];
+    const char* name = listing.NameOf(entry);
+    std::string_view utf8 = platform::NameInUtf8(listing, entry, &utf8_name_);
+    Item item = ItemOf(utf8, listing.StatOf(i));
     if (entry.error) {
-      ReportFailure("cannot read file '" + path_ + name + "'", entry.error);
+      ReportFailure("cannot read file '" + walk_.Path() + name + "'", entry.error);
       item.read_error = true;
     } else if ((entry.attrib & platform::kExcluded) || rules_.ExcludesName(name) ||
-               ExcludedByPath(path_.size(), name)) {
-      item = Item{};
-      item.name = utf8;
-      item.excluded = Excluded::kPattern;
+               ExcludedByPath(walk_.PathBelowStart(), name)) {
+      item = ExcludedItem(utf8, Excluded::kPattern);
     } else {
       ProgressFile(item.asize);
     }
     sink_->Leaf(item);
   }
 
-  // A subdirectory is known for what it is once opened: its own
-  // examination, as the filter saw it, tells whether it was read. Where
-  // the platform examines a directory only in its parent's listing
-  // (Win32), `in_parent` gives its time.
-  void VisitDirectory(const char* name, std::string_view utf8, const platform::EntryStat& in_parent, DirNode* child) {
-    path_ += name;
-    path_ += platform::kSeparator;
-    ProgressAt(std::string_view(path_.data(), path_.size() - 1));
-    ProgressDirectory();
-    read_ahead_.Await(child);
-    const platform::Listing& listing = child->dir.listing;
-    platform::EntryStat stat;
-    if (!listing.stats.empty())
-      stat = listing.SelfStat();
-    else  // it could not be opened, but may still be examined
-      platform::ExaminePath(path_.substr(0, path_.size() - 1).c_str(), &stat);
-    Item item = ItemOf(utf8, stat);
-    if (choices_.extended && !stat.has_mtime) item.ext = ExtendedOf(in_parent);
-    bool read = Wanted(name, stat);
-    if (read && !ExcludedByPath(levels_.back().path_len, name) && !IsCache(listing)) return Enter(child, item);
-    item = Item{};
-    item.name = utf8;
-    item.excluded = ExclusionOf(stat);
-    sink_->Leaf(item);
-    if (read) return levels_.push_back(Level{child, child->children.get(), path_.size(), 0, true});
-    read_ahead_.Done(child);
-    ShowWhere();
-  }
-
-  // A directory below one left out once read.
-  void PassDirectory(const char* name, DirNode* child) {
-    path_ += name;
-    path_ += platform::kSeparator;
-    read_ahead_.Await(child);
-    const platform::Listing& listing = child->dir.listing;
-    if (!listing.stats.empty() && Wanted(name, listing.SelfStat()))
-      return levels_.push_back(Level{child, child->children.get(), path_.size(), 0, true});
-    read_ahead_.Done(child);
-  }
-
-  // The progress line names the directory whose entries are counted now;
-  // `path_` keeps that text until the walk enters or leaves a directory.
-  void ShowWhere() {
-    size_t len = levels_.back().path_len;
-    ProgressAt(levels_.size() == 1 ? std::string_view(root_name_) : std::string_view(path_.data(), len - 1));
-  }
+  void Leave(const platform::Listing&) override { sink_->Leave(); }
 
   Excluded ExclusionOf(const platform::EntryStat& stat) const {
     if (stat.file_system == platform::FileSystem::kKernel) return Excluded::kKernelFileSystem;
@@ -257,11 +191,8 @@ class Scanner {
   const std::string root_name_;  // in messages and the progress line
   const std::string root_utf8_;  // in the scan, as every name there
   std::string utf8_name_;        // where a name converted to UTF-8 is held
-  std::string path_;
-  const std::string start_path_;  // the walk's own, which path_ grows from
-  std::vector<Level> levels_;
   const platform::SubdirFilter filter_;
-  ReadAhead read_ahead_;
+  TreeWalk walk_;
 };
 
 }  // namespace

@@ -1,14 +1,9 @@
-// The walk over a directory tree.
+// space's rows over a directory tree.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "walk/files.h"
-
-// The start path as the walk enumerates it: with a separator appended unless
-// it already ends in one.
-std::string StartDirectory(const char* pathname);
 
 // Measures the tree below `pathname`, counting in clusters of `clsiz` bytes
 // (bytes when 0), and prints a row for each directory after the rows of

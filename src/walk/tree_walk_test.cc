@@ -3,7 +3,7 @@
 // trail byte of a double-byte character that happens to be "\" ends
 // nothing. Code page 932 has such lead bytes, on Win32 only, where it is the
 // process's ANSI code page: the Win32 run sets a Japanese locale for this.
-#include "walk/dir_tree.h"
+#include "walk/tree_walk.h"
 
 #include <gtest/gtest.h>
 

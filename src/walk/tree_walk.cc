@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/path.h"
 #include "report/progress.h"
 #include "walk/last_char.h"
 

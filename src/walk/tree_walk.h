@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/dir_read.h"
+#include "platform/listing.h"
 #include "walk/read_ahead.h"
 
 // The start path as the walk enumerates it: with a separator appended unless

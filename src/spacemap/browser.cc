@@ -4,36 +4,13 @@
 #include <tuple>
 
 #include "platform/path.h"
+#include "spacemap/utf8.h"
 
 namespace {
 
 constexpr size_t kBarColumns = 10;
 constexpr const char* kDefaultExport = "spacemap-export.json";
 constexpr int kEscape = 27;
-
-// Length of the UTF-8 sequence at `text[at]`, 0 when it is none: overlong
-// forms, surrogates and code points beyond U+10FFFF included.
-size_t SequenceAt(std::string_view text, size_t at) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(at);
-  size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i)
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  unsigned char second = length > 1 ? byte(at + 1) : 0;
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-      (lead == 0xF4 && second >= 0x90))
-    return 0;
-  return length;
-}
-
-void AppendHex(unsigned char byte, std::string* out) {
-  static const char kDigits[] = "0123456789abcdef";
-  *out += "\\x";
-  *out += kDigits[byte >> 4];
-  *out += kDigits[byte & 15];
-}
 
 std::string Share(uint64_t size, uint64_t total) {
   unsigned tenths = total ? static_cast<unsigned>(static_cast<long double>(size) * 1000 / total + 0.5L) : 0;
@@ -80,25 +57,6 @@ const std::vector<std::string>& HelpLines() {
 }
 
 }  // namespace
-
-std::string Escaped(std::string_view name) {
-  std::string shown;
-  for (size_t at = 0; at < name.size();) {
-    size_t length = SequenceAt(name, at);
-    unsigned char lead = static_cast<unsigned char>(name[at]);
-    // C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
-    bool control = length == 1 ? lead < 0x20 || lead == 0x7F
-                               : length == 2 && lead == 0xC2 && static_cast<unsigned char>(name[at + 1]) < 0xA0;
-    if (length == 0 || control) {
-      for (size_t i = 0; i < std::max<size_t>(length, 1); ++i) AppendHex(static_cast<unsigned char>(name[at + i]), &shown);
-      at += std::max<size_t>(length, 1);
-      continue;
-    }
-    shown.append(name, at, length);
-    at += length;
-  }
-  return shown;
-}
 
 void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids) {
   std::sort(keyed->begin(), keyed->end(), [](const SortKeyed& a, const SortKeyed& b) {

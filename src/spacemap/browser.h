@@ -182,7 +182,3 @@ class Browser {
   EntryId entries_dir_ = UINT64_MAX;
   bool resort_ = true;
 };
-
-// `name` as the screen may show it: valid UTF-8 as it is, control
-// characters and bytes that are no UTF-8 as "\xNN".
-std::string Escaped(std::string_view name);

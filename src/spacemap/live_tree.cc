@@ -14,6 +14,7 @@
 #include "spacemap/export_stream.h"
 #include "spacemap/export_writer.h"
 #include "spacemap/replay.h"
+#include "spacemap/utf8.h"
 #include "spacemap/view.h"
 
 namespace {

@@ -39,12 +39,6 @@ void Tree::PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned)>&
   }
 }
 
-NodeIndex Tree::Find(NodeIndex dir, std::string_view name) const {
-  for (NodeIndex child = dir + 1; child < nodes_[dir].end; child = nodes_[child].end)
-    if (NameOf(child) == name) return child;
-  return 0;
-}
-
 Extended Tree::ExtendedOf(NodeIndex index) const {
   Extended ext;
   if (!keeps_extended_) return ext;

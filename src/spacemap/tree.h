@@ -62,8 +62,6 @@ class Tree {
   // `visit(index, depth)` answers whether to go below the node. Without
   // recursion, holding one sorted list of children per level.
   void PreOrder(SortKey key, const std::function<bool(NodeIndex, unsigned depth)>& visit) const;
-  // The child of `dir` named `name`; 0 when none is.
-  NodeIndex Find(NodeIndex dir, std::string_view name) const;
   // An entry removed from the disk: its sizes are taken off it and off
   // `above`, directories over it whose totals include it.
   void Discount(NodeIndex node, const std::vector<NodeIndex>& above);

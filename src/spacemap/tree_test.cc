@@ -43,6 +43,13 @@ std::vector<std::string> Walk(const Tree& tree, SortKey key, unsigned max_depth)
   return seen;
 }
 
+// The child of `dir` named `name`; 0 when none is.
+NodeIndex Find(const Tree& tree, NodeIndex dir, std::string_view name) {
+  for (NodeIndex child = dir + 1; child < tree.At(dir).end; child = tree.At(child).end)
+    if (tree.NameOf(child) == name) return child;
+  return 0;
+}
+
 TEST(TreeTest, PreOrderVisitsChildrenLargestFirstAndStopsWhereTold) {
   Tree tree;
   Build(&tree);
@@ -51,8 +58,8 @@ TEST(TreeTest, PreOrderVisitsChildrenLargestFirstAndStopsWhereTold) {
                                       "1y=10"}));
   EXPECT_EQ(Walk(tree, SortKey::kApparent, 1),
             (std::vector<std::string>{"0/r=52", "1big=25", "1links=15", "1small=5", "1y=5"}));
-  EXPECT_TRUE(tree.At(tree.Find(tree.Find(0, "links"), "h2")).flags & Node::kLinkCountedElsewhere);
-  EXPECT_EQ(tree.Find(tree.Root(), "missing"), 0u);
+  EXPECT_TRUE(tree.At(Find(tree, Find(tree, 0, "links"), "h2")).flags & Node::kLinkCountedElsewhere);
+  EXPECT_EQ(Find(tree, tree.Root(), "missing"), 0u);
 }
 
 Item Dated(const char* name, int64_t mtime, uint32_t uid) {
@@ -76,7 +83,7 @@ TEST(TreeTest, KeepsTimesOwnersAndModesADirectoryTheNewestBelowIt) {
   b.Leaf(unknown);
   b.Leave();
   auto at = [&](const char* name) {
-    Extended ext = tree.ExtendedOf(tree.Find(0, name));
+    Extended ext = tree.ExtendedOf(Find(tree, 0, name));
     return std::vector<int64_t>{ext.known, ext.mtime, ext.uid, ext.gid, ext.mode};
   };
   EXPECT_EQ(tree.ExtendedOf(0).mtime, int64_t(UINT32_MAX) - 1);

@@ -117,14 +117,6 @@ void TreemapPage::File(const PageItem& file) {
   if (Decide(file, false) != Drawn::kNot) WriteRecord(kFile, file, false);
 }
 
-void TreemapPage::SmallerItems(uint64_t count, uint64_t allocated, uint64_t apparent, uint64_t files) {
-  Rest& rest = open_.back();
-  rest.count += count;
-  rest.allocated += allocated;
-  rest.apparent += apparent;
-  rest.files += files;
-}
-
 void TreemapPage::CloseDirectory() {
   Rest rest = open_.back();
   open_.pop_back();

@@ -51,8 +51,6 @@ class TreemapPage {
   // as the first call, the whole page.
   void File(const PageItem& file);
   void CloseDirectory();
-  // Children of the current directory that the caller does not pass one by one.
-  void SmallerItems(uint64_t count, uint64_t allocated, uint64_t apparent, uint64_t files);
   // Ends the page. False when a write failed, with errno telling why.
   bool Finish();
 

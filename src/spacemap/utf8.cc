@@ -1,5 +1,7 @@
 #include "spacemap/utf8.h"
 
+#include <algorithm>
+
 size_t Utf8Length(std::string_view s) {
   auto byte = [&s](size_t i) { return static_cast<unsigned char>(s[i]); };
   unsigned char lead = byte(0);
@@ -26,3 +28,32 @@ size_t Utf8Length(std::string_view s) {
   return length;
 }
 
+
+std::string Shown(std::string_view name, StandIn stand_in) {
+  std::string shown;
+  shown.reserve(name.size());
+  while (!name.empty()) {
+    size_t length = Utf8Length(name);
+    auto lead = static_cast<unsigned char>(name[0]);
+    bool control = length == 1 ? lead < 0x20 || lead == 0x7f
+                               : length == 2 && lead == 0xc2 && static_cast<unsigned char>(name[1]) < 0xa0;
+    size_t taken = std::max<size_t>(length, 1);
+    if (length == 0 || control)
+      stand_in(name.substr(0, taken), &shown);
+    else
+      shown.append(name.data(), length);
+    name.remove_prefix(taken);
+  }
+  return shown;
+}
+
+std::string Escaped(std::string_view name) {
+  return Shown(name, [](std::string_view bytes, std::string* out) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (unsigned char byte : bytes) {
+      *out += "\\x";
+      *out += kDigits[byte >> 4];
+      *out += kDigits[byte & 15];
+    }
+  });
+}

@@ -29,20 +29,7 @@ size_t Columns(const std::string& text) {
 }  // namespace
 
 std::string Printable(std::string_view name) {
-  std::string text;
-  text.reserve(name.size());
-  while (!name.empty()) {
-    size_t length = Utf8Length(name);
-    auto lead = static_cast<unsigned char>(name[0]);
-    bool control = length == 1 ? lead < 0x20 || lead == 0x7f
-                               : length == 2 && lead == 0xc2 && static_cast<unsigned char>(name[1]) < 0xa0;  // C1
-    if (length == 0 || control)
-      text += '?';
-    else
-      text.append(name.data(), length);
-    name.remove_prefix(std::max<size_t>(length, 1));
-  }
-  return text;
+  return Shown(name, [](std::string_view, std::string* out) { *out += '?'; });
 }
 
 std::string FitColumns(const std::string& text, size_t columns) {

@@ -157,10 +157,12 @@ void ReadAhead::Await(DirNode* node) {
       // Only paused reads hold the descriptors it needs.
       GiveBackPaused();
     } else {
-      // While a reader has its own, or reads under way hold the descriptors
-      // it needs, the printer does another request.
+      // While a reader has it, the printer waits for it: another request
+      // done here would be one the reader does next, and the two would
+      // take turns. While reads under way hold the descriptors it needs,
+      // the printer does another request.
       if (requested) Refill();
-      if (DirNode* other = queue_.TakeOne()) {
+      if (DirNode* other = requested ? nullptr : queue_.TakeOne()) {
         --in_flight_;
         Read(other);
         Finish(other, true);
@@ -169,6 +171,7 @@ void ReadAhead::Await(DirNode* node) {
       }
     }
   }
+  printer_in_ = node;
   Refill();
 }
 
@@ -179,6 +182,7 @@ void ReadAhead::Done(DirNode* node) {
   node->subdirs = 0;
   Recount(node, 0);
   assert(node != &root_ || (ahead_bytes_ == 0 && in_flight_ == 0));
+  printer_in_ = node->parent;
   Collect(false);
   Refill();
 }
@@ -274,12 +278,13 @@ void ReadAhead::Recount(DirNode* node, size_t bytes) {
   node->counted = bytes;
 }
 
-// Requests for the readers, while the budget has room: enough that each
-// reader finds the next one waiting.
+// Requests for the readers, while the budget has room: enough that a
+// reader woken once finds a run of them waiting, as each directory's
+// subdirectories reach the readers only through the printer.
 void ReadAhead::Refill() {
   if (reader_cap_ == 0 || starved_) return;
   size_t readers = std::min(queue_.Wanted() - 1, reader_cap_);
-  while (in_flight_ < 2 * readers && ahead_bytes_ < budget_) {
+  while (in_flight_ < kRequestsPerReader * readers && ahead_bytes_ < budget_) {
     DirNode* node = NextForReaders();
     if (!node) return;
     if (!Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return;
@@ -288,11 +293,11 @@ void ReadAhead::Refill() {
   }
 }
 
-// The first node after the head that no request holds: the head is the
-// printer's, which reads it itself when it comes to it.
+// The first node that no request holds, but the head while it is the
+// printer's next, which it reads itself when it comes to it.
 DirNode* ReadAhead::NextForReaders() const {
   DirNode* node = frontier_;
-  if (node && node->state != DirNode::State::kRequested) node = node->next;
+  if (node && node->state != DirNode::State::kRequested && node->parent == printer_in_) node = node->next;
   size_t skipped = 0;
   for (; node && node->state == DirNode::State::kRequested; node = node->next) ++skipped;
   assert(skipped <= in_flight_);

@@ -23,8 +23,10 @@
 //   a piece back its listing. Requests other than the printer's own start
 //   only while it is below the budget, so listings are bounded by the
 //   budget, one batch per request and the listing the printer reads.
-// - The head of the frontier is the printer's: readers get the nodes after
-//   it, so that a chain of single subdirectories is not handed to and fro.
+// - The head of the frontier is the printer's while it is a subdirectory
+//   of the directory the printer walks: readers get the nodes after it, so
+//   that a chain of single subdirectories is not handed to and fro. Further
+//   ahead of the printer, readers take it too.
 // - Every directory is read once, unless memory runs out: then what was
 //   read ahead is let go and read again later.
 //
@@ -77,6 +79,9 @@ constexpr size_t kReadAheadBytes = SPACE_READ_AHEAD_BYTES;
 // Threads that read directories, the printer included.
 constexpr size_t kMaxThreads = 256;
 
+// Requests queued or under way per reader, at most.
+constexpr size_t kRequestsPerReader = 16;
+
 class ReadAhead {
  public:
   // Reads the tree below `start_path` (ending in a separator): with
@@ -125,6 +130,7 @@ class ReadAhead {
   const size_t piece_;              // the most a request ahead may count
   DirNode root_;
   DirNode* frontier_ = nullptr;     // its head
+  const DirNode* printer_in_ = nullptr;  // the directory the printer walks
   size_t paused_ = 0;               // kPaused nodes
   size_t ahead_bytes_ = 0;
   size_t in_flight_ = 0;            // requests pushed and not finished

@@ -255,7 +255,7 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
 // reader has come.
 TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
   FakeReader fake;
-  const int dirs = 16;
+  const int dirs = 4 * kRequestsPerReader;
   const size_t budget = 40000;
   for (int d = 0; d < dirs; ++d) {
     fake.tree["r"].subdirs.push_back("d" + std::to_string(d));
@@ -263,7 +263,7 @@ TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
   }
   ReadAhead read_ahead("r", fake, Fixed(2), budget);
   const DirNode* root = read_ahead.Root();
-  const size_t most_requests = 2;  // twice the one reader
+  const size_t most_requests = kRequestsPerReader;  // for the one reader
   int woken = 0;
   PrintOrder(&read_ahead, &fake, {}, [&](const std::string& path) {
     if (path == "r") return;

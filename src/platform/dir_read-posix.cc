@@ -23,26 +23,6 @@ namespace platform {
 
 namespace {
 
-void Add(int dir_fd, const char* name, unsigned char type, Listing* listing) {
-  if (IsDotOrDotDot(name)) return;
-  uint32_t offset = static_cast<uint32_t>(listing->names.size());
-  listing->names.append(name, strlen(name) + 1);
-  Entry entry{offset, offset, 0, 0, 0};
-  // Directories are known from the entry type; everything else is examined
-  // with one fstatat, never following a symbolic link.
-  struct stat st;
-  if (type == DT_DIR)
-    entry.attrib = kDirectory;
-  else if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    entry.error = errno;
-  else if (S_ISDIR(st.st_mode))
-    entry.attrib = kDirectory;
-  else
-    entry.size = static_cast<uint64_t>(st.st_size);
-  listing->entries.push_back(entry);
-  listing->subdirs += (entry.attrib & kDirectory) != 0;
-}
-
 EntryStat StatOf(const struct stat& st) {
   EntryStat stat;
   stat.apparent = static_cast<uint64_t>(st.st_size);
@@ -103,9 +83,11 @@ EntryStat ExamineOpened(const Dir& dir, int fd) {
   return stat;
 }
 
-// With a filter, every entry but a directory known from its type is
-// examined, and the filter decides by name which directories are read.
-void AddExamined(int dir_fd, const char* name, unsigned char type, const SubdirFilter& filter, Listing* listing) {
+// One entry: a directory is known from its type, everything else is
+// examined with one fstatat, never following a symbolic link. With a filter
+// the examination is kept, and the filter decides by name which
+// directories are read.
+void Add(int dir_fd, const char* name, unsigned char type, const SubdirFilter* filter, Listing* listing) {
   if (IsDotOrDotDot(name)) return;
   uint32_t offset = static_cast<uint32_t>(listing->names.size());
   listing->names.append(name, strlen(name) + 1);
@@ -117,24 +99,18 @@ void AddExamined(int dir_fd, const char* name, unsigned char type, const SubdirF
   } else if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     entry.error = errno;
   } else {
-    stat = StatOf(st);
+    if (filter) stat = StatOf(st);
     if (S_ISDIR(st.st_mode))
       entry.attrib = kDirectory;
     else
-      entry.size = stat.apparent;
+      entry.size = static_cast<uint64_t>(st.st_size);
   }
-  if ((entry.attrib & kDirectory) && !filter(name, EntryStat())) entry.attrib = kExcluded;
-  listing->stats.push_back(stat);
+  if (filter) {
+    if ((entry.attrib & kDirectory) && !(*filter)(name, EntryStat())) entry.attrib = kExcluded;
+    listing->stats.push_back(stat);
+  }
   listing->entries.push_back(entry);
   listing->subdirs += (entry.attrib & kDirectory) != 0;
-}
-
-// One entry as the reader was asked to take it.
-void Take(int dir_fd, const char* name, unsigned char type, const SubdirFilter* filter, Listing* listing) {
-  if (filter)
-    AddExamined(dir_fd, name, type, *filter, listing);
-  else
-    Add(dir_fd, name, type, listing);
 }
 
 // Only a directory with subdirectories is ever found again, so only it needs
@@ -182,7 +158,7 @@ int ReadBatches(int fd, Listing* listing, size_t allowance, const SubdirFilter* 
     for (long pos = 0; pos < n;) {
       auto* d = reinterpret_cast<linux_dirent64*>(batch + pos);
       pos += d->d_reclen;
-      Take(fd, d->d_name, d->d_type, filter, listing);
+      Add(fd, d->d_name, d->d_type, filter, listing);
     }
     if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
   }
@@ -217,7 +193,7 @@ int ReadStream(DIR* stream, int fd, Listing* listing, size_t allowance, const Su
     errno = 0;
     struct dirent* d = readdir(stream);
     if (!d) return errno;
-    Take(fd, d->d_name, d->d_type, filter, listing);
+    Add(fd, d->d_name, d->d_type, filter, listing);
     if (listing->names.size() > kMaxNamesBytes) return EOVERFLOW;
     if (read % kPacedEntries == 0 && listing->Bytes() >= allowance) return kMore;
   }

@@ -31,5 +31,7 @@ if(DEFINED MARKER)
 endif()
 string(HEX "${text}" hex)
 string(REGEX REPLACE "(..)" "'\\\\x\\1'," bytes "${hex}")
-string(REGEX REPLACE "(([^,]*,){16})" "\\1\n" bytes "${bytes}")
+# Sixteen bytes a line; CMake's expressions know no {16}.
+string(REPEAT "[^,]*," 16 line)
+string(REGEX REPLACE "(${line})" "\\1\n" bytes "${bytes}")
 file(WRITE ${OUTPUT} "// Made from ${INPUT} and its pieces when building.\nextern const char ${NAME}[];\nconst char ${NAME}[] = {\n${bytes}'\\0'};\n")

@@ -5,7 +5,8 @@
 
 #include "spacemap/utf8.h"
 
-// The page's HTML, CSS and script, made from treemap_page.html at build time.
+// The page's HTML, CSS and script, put together from treemap_page.html and
+// its pieces at build time.
 extern const char kTreemapPageHtml[];
 
 namespace {

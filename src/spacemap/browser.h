@@ -46,9 +46,19 @@ struct Ordering {
   bool comparison = false;
 };
 
-// An entry's place in an order: its first key (larger first) and its name.
+// The first eight bytes of `name`, zeros past its end, as one number: two
+// names compare as their prefixes do wherever those differ.
+inline uint64_t NamePrefix(std::string_view name) {
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
+  return prefix;
+}
+
+// An entry's place in an order: its first key (larger first) and its name,
+// whose prefix settles most ties without reading the name.
 struct SortKeyed {
   uint64_t primary;
+  uint64_t prefix;
   std::string_view name;
   EntryId id;
 };
@@ -73,15 +83,14 @@ void ReadSortKeys(const std::vector<EntryId>& ids, const Ordering& ordering, con
       }
       case Ordering::kName: break;
     }
-    // The name's first bytes, in the order of the bytes.
-    std::string_view name = fields.Name(id);
-    uint64_t prefix = 0;
-    for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
-    return ~prefix;
+    return 0;  // the name alone
   };
   keyed->clear();
   keyed->reserve(ids.size());
-  for (EntryId id : ids) keyed->push_back(SortKeyed{primary(id), fields.Name(id), id});
+  for (EntryId id : ids) {
+    std::string_view name = fields.Name(id);
+    keyed->push_back(SortKeyed{primary(id), NamePrefix(name), name, id});
+  }
 }
 
 // Sorts what ReadSortKeys read into `ids`, names breaking ties.

@@ -197,7 +197,7 @@ void LiveTree::Children(EntryId id, const Ordering& ordering, std::vector<EntryI
     if (state_->tree.Empty()) return;
     NodeIndex dir = static_cast<NodeIndex>(id);
     for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-      if (!removed_.count(child)) children->push_back(child);
+      if (removed_.empty() || !removed_.count(child)) children->push_back(child);
     ReadSortKeys(*children, ordering, Fields{*this}, &keyed);
   }
   SortKeys(&keyed, ordering.reversed, children);

@@ -118,12 +118,12 @@ TEST(BrowserTest, GoesUpToTheDirectoryItCameFrom) {
   FakeModel model;
   model.Add(0, "a", 300, true);
   EntryId b = model.Add(0, "b", 200, true);
-  model.Add(b, "inside", 200);
+  model.Add(b, "in\x1b[31mside\xff", 200);  // shown escaped: no text for the terminal to act on
   Browser browser(&model, Units::kBytes, SortKey::kDisk);
   Press(browser, "jl");
-  EXPECT_EQ(Shown(browser), std::vector<std::string>{">inside"});
+  EXPECT_EQ(Shown(browser), std::vector<std::string>{">in\\x1b[31mside\\xff"});
   browser.Press('l');  // a file does not open
-  EXPECT_EQ(Shown(browser), std::vector<std::string>{">inside"});
+  EXPECT_EQ(Shown(browser), std::vector<std::string>{">in\\x1b[31mside\\xff"});
   browser.Press('h');
   EXPECT_EQ(Shown(browser), (std::vector<std::string>{"a/", ">b/"}));
 }

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from harness import ON_WINE, UNPRIVILEGED, command, make_file, temporary_tree
+from harness import ON_WINE, UNPRIVILEGED, chain, command, make_file, temporary_tree
 
 SPACEMAP_EXE = os.environ.get("SPACEMAP_EXE", "")
 NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
@@ -135,26 +135,20 @@ class SpacemapTest(unittest.TestCase):
             (["--exclude", "tree/a"], {"excludes": ["tree/a"]}),  # left out once read, with what it holds
             (["--exclude-hidden", "--exclude-caches"], {"hidden": True, "caches": True}),
             (["--exclude-caches"], {"caches": True}),
+            # A walk deeper than its descriptors.
+            ([], {}, {"env": {"SPACE_THREADS": "1"}, "prefix": ("prlimit", "--nofile=12")}),
         ]
         with open(self.path("patterns"), "w") as f:
             f.write("# comment\ntop*\n\na\nb/c\n*/x.log\n")
         for rel, data in ((".hidden/file", b"h" * 3000), ("a/b/CACHEDIR.TAG", CACHE_TAG + b"\n"),
                           ("logs/CACHEDIR.TAG", CACHE_TAG[:-1]), (".hidden/cache/CACHEDIR.TAG", CACHE_TAG)):
             make_file(os.path.join(self.root, rel), data=data)
-        for args, rules in cases:
-            with self.subTest(args=args):
-                result = run(ALL + args + [self.root])
+        chain(os.path.join(self.root, "deep"), 40, each=lambda level: make_file("side/f", level * 1000, sparse=False))
+        for args, rules, *how in cases:
+            with self.subTest(args=args, how=how):
+                result = run(ALL + args + [self.root], **(how[0] if how else {}))
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual(parse_view(result.stdout), model(self.root, **rules))
-
-    def test_few_descriptors_give_the_same_view(self):
-        path = os.path.join(self.root, "deep")
-        for level in range(40):
-            path = os.path.join(path, "level%d" % level)
-            make_file(os.path.join(path, "side", "f"), level * 1000, sparse=False)
-        result = run(ALL + [self.root], env={"SPACE_THREADS": "1"}, prefix=("prlimit", "--nofile=12"))
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertEqual(parse_view(result.stdout), model(self.root))
 
     @unittest.skipUnless(shutil.which("tmux"), "tmux runs it on a terminal")
     def test_a_terminal_gets_colour_and_lines_that_fit(self):
@@ -203,6 +197,35 @@ class SpacemapTest(unittest.TestCase):
                 self.assertEqual(int(out.stdout.split()[0]), total)
         if shutil.which("ncdu") and shutil.which("tmux"):
             self.assertEqual(ncdu_screen_totals(export), tuple(ncdu_size(t[""]) for t in totals))
+
+    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
+        for i in range(300):  # enough for blocks of the codecs and of the reader
+            make_file(os.path.join(self.root, "a", "file%03d.txt" % i), data=b"z" * i)
+        export = self.path("scan.json")
+        self.assertEqual(run(["-o", export, self.root]).returncode, 0)
+        with open(export, "rb") as f:
+            plain = f.read()
+        view = run(ALL + ["-f", export]).stdout
+        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
+                                 ("scan.zst-less", ["--compress"], "zstd")):
+            with self.subTest(name=name):
+                packed = self.path(name)
+                self.assertEqual(run(["-f", export, "-o", packed] + args).returncode, 0)
+                if shutil.which(tool):
+                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
+                    self.assertEqual(untimed(unpacked), untimed(plain))
+                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
+                with open(packed, "rb") as f:
+                    data = f.read()
+                self.assertLess(len(data), len(plain) / 3)
+                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
+                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
+                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
+                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
+                                 % (tool, len(data) // 2))
+        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
+        self.assertEqual(damaged.returncode, 2)
+        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
 
     def test_unreadable_directory_is_reported_and_marked(self):
         if os.geteuid() != 0 or subprocess.run(UNPRIVILEGED + ("test", "-x", SPACEMAP_EXE)).returncode:
@@ -271,6 +294,7 @@ class SpacemapTest(unittest.TestCase):
             (["--top", "-1"], {}, 2, b"spacemap: command line: --top: must be a whole number"),
             (["-d", "-1"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
             (["--cluster-size", "-5"], {}, 2, b"spacemap: command line: --cluster-size: must be a whole number"),
+            (["-i", "."], {}, 2, b"spacemap: --interactive: standard input and output must be a terminal\n"),
         ]
         for args, env, status, message in cases:
             with self.subTest(args=args, env=env):
@@ -353,41 +377,6 @@ class ImportTest(unittest.TestCase):
             peaks[mode[0]] = usage.ru_maxrss  # KiB
         # Spelling every changed path whole took 175 MB here.
         self.assertLess(peaks["--diff"], 2 * peaks["-f"] + 16384, peaks)
-
-
-@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
-class CompressedTest(unittest.TestCase):
-    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
-        work = temporary_tree(self, "spacemap-zst-")
-        root = os.path.join(work, "tree")
-        make_tree(root)
-        for i in range(300):  # enough for blocks of the codecs and of the reader
-            make_file(os.path.join(root, "a", "file%03d.txt" % i), data=b"z" * i)
-        plain = os.path.join(work, "scan.json")
-        self.assertEqual(run(["-o", plain, root]).returncode, 0)
-        with open(plain, "rb") as f:
-            plain_bytes = f.read()
-        view = run(ALL + ["-f", plain]).stdout
-        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
-                                 ("scan.zst-less", ["--compress"], "zstd")):
-            with self.subTest(name=name):
-                packed = os.path.join(work, name)
-                self.assertEqual(run(["-f", plain, "-o", packed] + args).returncode, 0)
-                if shutil.which(tool):
-                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
-                    self.assertEqual(untimed(unpacked), untimed(plain_bytes))
-                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
-                with open(packed, "rb") as f:
-                    data = f.read()
-                self.assertLess(len(data), len(plain_bytes) / 3)
-                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
-                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
-                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
-                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
-                                 % (tool, len(data) // 2))
-        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
-        self.assertEqual(damaged.returncode, 2)
-        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
 
 
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
@@ -478,8 +467,10 @@ class Pane:
     def wait_for(self, text):
         return self.wait(lambda screen: text in screen, repr(text))
 
-    def keys(self, *keys):
+    def keys(self, *keys, then=None):
+        """Sends `keys`; with `then`, waits for a screen showing it and returns that."""
         tmux("send-keys", "-t", self.name, *keys)
+        return then and self.wait_for(then)
 
     def quit(self, key="q"):
         self.keys(key)

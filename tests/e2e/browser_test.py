@@ -60,14 +60,10 @@ class BrowserTest(unittest.TestCase):
         pane = self.browse()
         self.shown(pane, "")
         # Down to the second entry, open it, come back up: the cursor is on it.
-        pane.keys("Down", "Enter")
-        self.shown(pane, "/mid")
-        pane.keys("Left")
-        self.shown(pane, "")
-        pane.keys("Up", "l")
-        self.shown(pane, "/big")
-        pane.keys("h")
-        pane.wait_for("--- %s ---" % self.root)
+        for keys, rel in ((("Down", "Enter"), "/mid"), (("Left",), ""), (("Up", "l"), "/big")):
+            pane.keys(*keys)
+            self.shown(pane, rel)
+        pane.keys("h", then="--- %s ---" % self.root)
         names = [name for name, _ in self.listing("")]
         items = {"big": 4, "mid": 1, "many": 4, "empty": 0}
         # That the same key again reverses the order is the browser's unit test's.

@@ -177,9 +177,7 @@ TEST(DescriptorsTest, LetsTheLeastRecentlyUsedGoAndNeverAPinnedOne) {
   auto root = Tree(&fs, {"s/a", "s/a/x", "s/b", "s/b/x", "s/c", "s/c/x"});
   fs.budget = 3;
   Descriptors cache(fs);
-  Node* a = root->kids[0].get();
-  Node* b = root->kids[1].get();
-  Node* c = root->kids[2].get();
+  Node *a = root->kids[0].get(), *b = root->kids[1].get(), *c = root->kids[2].get();
   for (Node* node : {root.get(), a, b}) Read(&cache, &fs, node);
   EXPECT_EQ(cache.used(), 3u);
   // `c` pins the start directory, the oldest: `a` goes instead.
@@ -208,8 +206,7 @@ TEST(DescriptorsTest, FindsADirectoryAgainThroughDotDotOrByNameAndChecksIt) {
   auto root = Tree(&fs, {"s/a", "s/a/b", "s/a/b/c", "s/a/z"});
   fs.budget = 10;
   Descriptors cache(fs);
-  Node* a = root->kids[0].get();
-  Node* b = a->kids[0].get();
+  Node *a = root->kids[0].get(), *b = a->kids[0].get();
   for (Node* node : {root.get(), a, b}) Read(&cache, &fs, node);
   cache.Forget(&a->dir);  // as if the budget had let it go
   Node* z = a->kids[1].get();
@@ -240,8 +237,7 @@ TEST(DescriptorsTest, RunningOutWaitsForOtherReadsAndFailsOnlyAlone) {
     auto root = Tree(&fs, {"s/a", "s/a/x", "s/b"});
     fs.budget = 10;
     Descriptors cache(fs);
-    Node* a = root->kids[0].get();
-    Node* b = root->kids[1].get();
+    Node *a = root->kids[0].get(), *b = root->kids[1].get();
     Read(&cache, &fs, root.get());
     if (c.kept) Read(&cache, &fs, a);
     fs.limit = fs.open.size();

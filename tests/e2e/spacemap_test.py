@@ -474,21 +474,13 @@ class Pane:
         return self.wait(lambda screen: "status=" in screen, "the exit status", "-S", "-")
 
 
-def ncdu_screen(export, pattern, flags=(), keys=""):
-    """The match of `pattern` on ncdu's screen once it has loaded `export`
-    (with `flags`) and been sent `keys`."""
-    pane = Pane(" ".join(["ncdu", *flags, "-f", export]), os.path.dirname(export))
-    if keys:
-        pane.wait_for("Total disk usage")
-        pane.keys(keys)
+def ncdu_screen_totals(export):
+    """The disk usage and apparent size on ncdu's screen once it has loaded `export`."""
+    pattern = r"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)"
+    pane = Pane("ncdu -f " + export, os.path.dirname(export))
     found = re.search(pattern, pane.wait(lambda screen: re.search(pattern, screen), repr(pattern)))
     tmux("kill-window", "-t", pane.name)
-    return found
-
-
-def ncdu_screen_totals(export):
-    """The disk usage and apparent size on ncdu's screen after it loads `export`."""
-    return ncdu_screen(export, r"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)").groups()
+    return found.groups()
 
 
 if __name__ == "__main__":

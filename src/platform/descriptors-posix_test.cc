@@ -80,27 +80,22 @@ struct Node {
   std::vector<std::unique_ptr<Node>> kids;
 };
 
-std::unique_ptr<Node> Tree(FakeFs* fs, const std::string& path, const std::map<std::string, std::vector<std::string>>& kids) {
-  auto node = std::make_unique<Node>();
-  node->path = path;
-  node->dir.name = "s";
-  fs->Add(path);
-  auto below = kids.find(path);
-  for (const std::string& name : below == kids.end() ? std::vector<std::string>() : below->second) {
-    node->kids.push_back(Tree(fs, path + "/" + name, kids));
-    Node* kid = node->kids.back().get();
-    kid->dir.parent = &node->dir;
-    kid->name = name;
-    kid->dir.name = kid->name.c_str();
-  }
-  return node;
-}
-
 // The tree of `paths` below "s", each listed after its parent.
 std::unique_ptr<Node> Tree(FakeFs* fs, const std::vector<std::string>& paths) {
-  std::map<std::string, std::vector<std::string>> kids;
-  for (const std::string& path : paths) kids[path.substr(0, path.rfind('/'))].push_back(path.substr(path.rfind('/') + 1));
-  return Tree(fs, "s", kids);
+  auto root = std::make_unique<Node>();
+  root->path = root->dir.name = "s";
+  fs->Add("s");
+  std::map<std::string, Node*> nodes{{"s", root.get()}};
+  for (const std::string& path : paths) {
+    Node* parent = nodes.at(path.substr(0, path.rfind('/')));
+    Node* kid = nodes[path] = parent->kids.emplace_back(std::make_unique<Node>()).get();
+    kid->path = path;
+    kid->name = path.substr(path.rfind('/') + 1);
+    kid->dir.parent = &parent->dir;
+    kid->dir.name = kid->name.c_str();
+    fs->Add(path);
+  }
+  return root;
 }
 
 // One piece of the read, as ReadPiece makes it: opens the directory
@@ -182,9 +177,7 @@ TEST(DescriptorsTest, LetsTheLeastRecentlyUsedGoAndNeverAPinnedOne) {
   auto root = Tree(&fs, {"s/a", "s/a/x", "s/b", "s/b/x", "s/c", "s/c/x"});
   fs.budget = 3;
   Descriptors cache(fs);
-  Node* a = root->kids[0].get();
-  Node* b = root->kids[1].get();
-  Node* c = root->kids[2].get();
+  Node *a = root->kids[0].get(), *b = root->kids[1].get(), *c = root->kids[2].get();
   for (Node* node : {root.get(), a, b}) Read(&cache, &fs, node);
   EXPECT_EQ(cache.used(), 3u);
   // `c` pins the start directory, the oldest: `a` goes instead.
@@ -213,8 +206,7 @@ TEST(DescriptorsTest, FindsADirectoryAgainThroughDotDotOrByNameAndChecksIt) {
   auto root = Tree(&fs, {"s/a", "s/a/b", "s/a/b/c", "s/a/z"});
   fs.budget = 10;
   Descriptors cache(fs);
-  Node* a = root->kids[0].get();
-  Node* b = a->kids[0].get();
+  Node *a = root->kids[0].get(), *b = a->kids[0].get();
   for (Node* node : {root.get(), a, b}) Read(&cache, &fs, node);
   cache.Forget(&a->dir);  // as if the budget had let it go
   Node* z = a->kids[1].get();
@@ -245,8 +237,7 @@ TEST(DescriptorsTest, RunningOutWaitsForOtherReadsAndFailsOnlyAlone) {
     auto root = Tree(&fs, {"s/a", "s/a/x", "s/b"});
     fs.budget = 10;
     Descriptors cache(fs);
-    Node* a = root->kids[0].get();
-    Node* b = root->kids[1].get();
+    Node *a = root->kids[0].get(), *b = root->kids[1].get();
     Read(&cache, &fs, root.get());
     if (c.kept) Read(&cache, &fs, a);
     fs.limit = fs.open.size();
@@ -306,18 +297,13 @@ TEST(DescriptorsTest, ReadsBegunAheadOnTheWayUpFindTheirParentsFromBelow) {
   auto root = Tree(&fs, Comb(depth));
   fs.budget = 64;
   Descriptors cache(fs);
-  auto kid = [](Node* node, const char* name) {
-    for (auto& k : node->kids)
-      if (k->name == name) return k.get();
-    return static_cast<Node*>(nullptr);
-  };
   std::vector<Node*> levels{root.get()};
   std::vector<Node*> left;  // the empty ones left for the way up, deepest last
   Read(&cache, &fs, root.get());
   for (size_t i = 0; i < depth; ++i) {
-    Read(&cache, &fs, kid(levels[i], "e"));
-    levels.push_back(kid(levels[i], "e"));
-    Node* empty = kid(levels[i], "d");
+    levels.push_back(levels[i]->kids[1].get());  // "e", after the empty "d"
+    Read(&cache, &fs, levels.back());
+    Node* empty = levels[i]->kids[0].get();
     if (i < deep && i % 3 == 0) {
       left.push_back(empty);
       continue;

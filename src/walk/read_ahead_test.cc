@@ -101,33 +101,26 @@ class FakeReader : public DirReader {
     return refuse_threads ? nullptr : platform::StartThread(run, arg);
   }
 
-  // Waits until every piece requested has been read, so that the readers
-  // are as far ahead as the walk lets them be; false after 20 seconds.
-  bool AwaitRequested() {
-    std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return requested_ == 0; });
-  }
   // The printer is done with the listing of `path`.
   void Done(const std::string& path) { Held(path, 0); }
-  // Waits until `path` has been read; false after 20 seconds: the reader
-  // that should have read it never woke.
-  bool AwaitRead(const std::string& path) {
+  // Waits until `holds` of the books below; false after 20 seconds: the
+  // reader that should have made it so never woke.
+  bool Await(const std::function<bool()>& holds) {
     std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return ended_.count(path) > 0; });
+    return changed_.wait_for(lock, std::chrono::seconds(20), holds);
   }
-  std::map<std::string, int> reads() {
+  // A copy of one of the books below, taken under their lock.
+  template <typename T>
+  T Get(const T& book) {
     std::lock_guard<std::mutex> lock(mu_);
-    return reads_;
+    return book;
   }
-  bool printer_read_all() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return read_by_reader_.empty();
-  }
-  // The most bytes of listings read and not done at any one time.
-  size_t peak() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return peak_;
-  }
+
+  std::map<std::string, int> reads_;
+  std::map<std::string, bool> read_by_reader_;
+  std::set<std::string> ended_;
+  size_t peak_ = 0;  // the most bytes of listings read and not done at any one time
+  size_t requested_ = 0;  // pieces requested and not read
 
  private:
   static std::string PathOf(const platform::Dir* dir) {
@@ -165,12 +158,8 @@ class FakeReader : public DirReader {
   }
   std::mutex mu_;
   std::condition_variable changed_;
-  std::map<std::string, int> reads_;
   std::map<std::string, size_t> bytes_;
-  std::map<std::string, bool> read_by_reader_;
-  std::set<std::string> ended_;
-  size_t held_ = 0, peak_ = 0;
-  size_t requested_ = 0;  // pieces requested and not read
+  size_t held_ = 0;
   size_t begun_ = 0;  // the printer's: Begin, End and Unread run there
 };
 
@@ -235,13 +224,14 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
       EXPECT_EQ(PrintOrder(&read_ahead, &fake,
                            [&](DirNode* node) {
                              widest = std::max(widest, node->dir.listing.Bytes());
-                             EXPECT_TRUE(fake.AwaitRequested());
+                             // Readers are as far ahead as the walk lets them be.
+                             EXPECT_TRUE(fake.Await([&] { return fake.requested_ == 0; }));
                            }),
                 ModelOrder(fake))
           << budget << " " << threads;
-      for (const auto& [path, reads] : fake.reads()) EXPECT_EQ(reads, 1) << path;
+      for (const auto& [path, reads] : fake.Get(fake.reads_)) EXPECT_EQ(reads, 1) << path;
       if (budget < (1 << 30)) {
-        EXPECT_LE(fake.peak(), budget + (threads + 1) * widest) << budget << " " << threads;
+        EXPECT_LE(fake.Get(fake.peak_), budget + (threads + 1) * widest) << budget << " " << threads;
       }
     }
   }
@@ -281,7 +271,7 @@ TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
       EXPECT_FALSE(unread_past_head) << path;
     }
     for (const std::string& next : requested) {
-      EXPECT_TRUE(fake.AwaitRead(next)) << path;  // a reader woke for it
+      EXPECT_TRUE(fake.Await([&] { return fake.ended_.count(next) > 0; })) << path;  // a reader woke for it
       ++woken;
     }
   });
@@ -325,9 +315,9 @@ TEST(ReadAheadTest, FinishesWhereOneThreadWould) {
       };
       ReadAhead read_ahead("r", fake, Fixed(threads), 8 << 10);
       EXPECT_EQ(PrintOrder(&read_ahead, &fake), ModelOrder(fake)) << c.what;
-      for (const auto& [path, reads] : fake.reads()) EXPECT_LE(reads, c.most_reads) << c.what << " " << path;
+      for (const auto& [path, reads] : fake.Get(fake.reads_)) EXPECT_LE(reads, c.most_reads) << c.what << " " << path;
       if (c.refuse_threads) {
-        EXPECT_TRUE(fake.printer_read_all()) << c.what;
+        EXPECT_TRUE(fake.Get(fake.read_by_reader_).empty()) << c.what;
       }
       if (c.slots) {
         EXPECT_LE(fake.most_begun, c.slots) << c.what;

@@ -15,10 +15,15 @@ NAME = os.path.splitext(os.path.basename(EXE))[0]
 SPACEMAP_EXE = os.environ.get("SPACEMAP_FAIL_ALLOC_EXE", "")
 
 
-def run(root, threads, fail=None):
+def run(command, threads, fail=None, cwd=None):
+    """(status, output less an export's time, messages) of `command`, allocation `fail` failing, else counted."""
     env = environment(SPACE_THREADS=str(threads), **({"SPACE_FAIL_ALLOC": fail} if fail else {"SPACE_COUNT_ALLOC": "1"}))
-    proc = subprocess.run(["prlimit", "--nofile=8", EXE, "-c0", "-f", root], env=env, capture_output=True, timeout=120)
-    return proc.returncode, proc.stdout, proc.stderr.decode(errors="replace")
+    proc = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=120)
+    return proc.returncode, re.sub(rb'"timestamp":\d+', b"", proc.stdout), proc.stderr.decode(errors="replace")
+
+
+def allocations(counted):
+    return int(re.search(r"allocations: (\d+)", counted).group(1))
 
 
 @unittest.skipIf(ON_WINE or not EXE, "allocation is made to fail in the POSIX build")
@@ -29,14 +34,14 @@ class OutOfMemoryTest(unittest.TestCase):
             for i in range(50):
                 make_file(os.path.join(root, "d%d" % d, "x", "f%d" % i), i * 100)
             os.makedirs(os.path.join(root, "d%d" % d, "y"))
+        command = ["prlimit", "--nofile=8", EXE, "-c0", "-f", root]
         for threads in (1, 4):
-            status, report, counted = run(root, threads)
+            status, report, counted = run(command, threads)
             self.assertEqual(status, 0, counted)
-            allocations = int(re.search(r"allocations: (\d+)", counted).group(1))
             report = report[:report.rfind(b"\n", 0, -1)]  # the free row may move
-            for n in range(1, allocations + 16):
+            for n in range(1, allocations(counted) + 16):
                 for fail in (str(n), "%d+" % n):
-                    status, out, err = run(root, threads, fail)
+                    status, out, err = run(command, threads, fail)
                     where = "%d threads, SPACE_FAIL_ALLOC=%s: %s" % (threads, fail, err)
                     self.assertIn(status, (0, 2, 3), where)
                     self.assertTrue(report.startswith(out[:out.rfind(b"\n", 0, -1)]), where)
@@ -57,30 +62,24 @@ class SpacemapOutOfMemoryTest(unittest.TestCase):
     Reading the options, most of a small run's allocations and the same in
     every mode, is swept in the first mode only, at every eighth allocation."""
 
-    def run_spacemap(self, args, fail=None):
-        env = environment(SPACE_THREADS="2", **({"SPACE_FAIL_ALLOC": fail} if fail else {"SPACE_COUNT_ALLOC": "1"}))
-        proc = subprocess.run([SPACEMAP_EXE] + args, cwd=self.dir, env=env, capture_output=True, timeout=120)
-        return proc.returncode, re.sub(rb'"timestamp":\d+', b"", proc.stdout), proc.stderr.decode(errors="replace")
-
     @slow
     def test_every_mode_ends_whole_or_with_status_3(self):
-        self.dir = temporary_tree(self, "spacemap-alloc-")
+        work = temporary_tree(self, "spacemap-alloc-")
         for i in range(5):
-            make_file(os.path.join(self.dir, "tree", "a", "f%d" % i), i * 1000)
-            make_file(os.path.join(self.dir, "tree", "a", "b", "g%d" % i), 300)
-        os.link(os.path.join(self.dir, "tree", "a", "f1"), os.path.join(self.dir, "tree", "a", "b", "again"))
-        subprocess.run([SPACEMAP_EXE, "-o", "scan.json", "tree"], cwd=self.dir, check=True)
+            make_file(os.path.join(work, "tree", "a", "f%d" % i), i * 1000)
+            make_file(os.path.join(work, "tree", "a", "b", "g%d" % i), 300)
+        os.link(os.path.join(work, "tree", "a", "f1"), os.path.join(work, "tree", "a", "b", "again"))
+        subprocess.run([SPACEMAP_EXE, "-o", "scan.json", "tree"], cwd=work, check=True)
         name = os.path.basename(SPACEMAP_EXE)
-        allocations_of = lambda counted: int(re.search(r"allocations: (\d+)", counted).group(1))
-        options_read = allocations_of(self.run_spacemap(["--version"])[2]) - 16
+        options_read = allocations(run([SPACEMAP_EXE, "--version"], 2, cwd=work)[2]) - 16
         for mode, args in enumerate((["-d", "3", "tree"], ["-o", "-", "tree"], ["-f", "scan.json"],
                                      ["--html", "-", "tree"], ["--diff", "scan.json", "tree"])):
-            status, whole, counted = self.run_spacemap(args)
+            status, whole, counted = run([SPACEMAP_EXE] + args, 2, cwd=work)
             self.assertEqual(status, 0, counted)
             sweep = list(range(1, options_read, 8)) if mode == 0 else []
-            for n in sweep + list(range(options_read, allocations_of(counted) + 8)):
+            for n in sweep + list(range(options_read, allocations(counted) + 8)):
                 for fail in (str(n), "%d+" % n):
-                    status, out, err = self.run_spacemap(args, fail)
+                    status, out, err = run([SPACEMAP_EXE] + args, 2, fail, work)
                     where = "%s, SPACE_FAIL_ALLOC=%s: %s" % (args, fail, err)
                     self.assertIn(status, (0, 3), where)
                     if status == 0:

@@ -72,30 +72,17 @@ class DescriptorTest(unittest.TestCase):
         printed its first row, A is swapped for B, of the same shape but with
         files of a megabyte. The total is A's whole, or A's less what the walk
         could not find again, with a message for it: never a byte of B."""
-        def tree(where, size):
-            m = os.path.join(where, "a", "b", "m")
-            make_file(os.path.join(chain(os.path.join(m, "n"), 1500), "f"), size)
-            for level in ("", "0", "0/1", "0/1/2"):
-                make_file(os.path.join(m, level, "f"), size)
-
-        def retarget(root):
-            os.symlink("B", os.path.join(root, "new"))
-            os.rename(os.path.join(root, "new"), os.path.join(root, "top"))
-
-        def replace_top(root):
-            os.rename(os.path.join(root, "A"), os.path.join(root, "old"))
-            os.rename(os.path.join(root, "B"), os.path.join(root, "A"))
-
-        def replace_a(root):
-            os.rename(os.path.join(root, "A", "a"), os.path.join(root, "old"))
-            os.rename(os.path.join(root, "B", "a"), os.path.join(root, "A", "a"))
-
-        for swap, top in ((retarget, "top"), (replace_top, "A"), (replace_a, "A")):
-            with self.subTest(swap=swap.__name__):
+        # The start path retargeted, the start directory replaced, or a directory below it: renames.
+        for top, renames in (("top", ["new top"]), ("A", ["A old", "B A"]), ("A", ["A/a old", "B/a A/a"])):
+            with self.subTest(top=top, renames=renames):
                 root = temporary_tree(self, "space-fd-")
-                tree(os.path.join(root, "A"), 1)
-                tree(os.path.join(root, "B"), 1000000)
+                for where, size in (("A", 1), ("B", 1000000)):
+                    m = os.path.join(root, where, "a", "b", "m")
+                    make_file(os.path.join(chain(os.path.join(m, "n"), 1500), "f"), size)
+                    for level in ("", "0", "0/1", "0/1/2"):
+                        make_file(os.path.join(m, level, "f"), size)
                 os.symlink("A", os.path.join(root, "top"))
+                os.symlink("B", os.path.join(root, "new"))
                 whole = total_bytes(subprocess.run(command(["-c0", os.path.join(root, top)]), stdout=subprocess.PIPE,
                                                    check=True).stdout.decode())
                 tool = subprocess.Popen(["prlimit", "--nofile=5"] + command(["-f", "-c0", os.path.join(root, top)]),
@@ -103,7 +90,8 @@ class DescriptorTest(unittest.TestCase):
                                         stderr=subprocess.PIPE)
                 first = tool.stdout.read1(1)
                 self.assertTrue(first, "no row")
-                swap(root)
+                for rename in renames:
+                    os.rename(*(os.path.join(root, name) for name in rename.split()))
                 rest, err = tool.communicate(timeout=300)
                 total = total_bytes((first + rest).decode())
                 messages = err.decode().splitlines()

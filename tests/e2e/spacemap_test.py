@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from harness import ON_WINE, UNPRIVILEGED, command, make_file, temporary_tree
+from harness import ON_WINE, UNPRIVILEGED, chain, command, make_file, temporary_tree
 
 SPACEMAP_EXE = os.environ.get("SPACEMAP_EXE", "")
 NATIVE = bool(SPACEMAP_EXE) and not ON_WINE
@@ -135,26 +135,20 @@ class SpacemapTest(unittest.TestCase):
             (["--exclude", "tree/a"], {"excludes": ["tree/a"]}),  # left out once read, with what it holds
             (["--exclude-hidden", "--exclude-caches"], {"hidden": True, "caches": True}),
             (["--exclude-caches"], {"caches": True}),
+            # A walk deeper than its descriptors.
+            ([], {}, {"env": {"SPACE_THREADS": "1"}, "prefix": ("prlimit", "--nofile=12")}),
         ]
         with open(self.path("patterns"), "w") as f:
             f.write("# comment\ntop*\n\na\nb/c\n*/x.log\n")
         for rel, data in ((".hidden/file", b"h" * 3000), ("a/b/CACHEDIR.TAG", CACHE_TAG + b"\n"),
                           ("logs/CACHEDIR.TAG", CACHE_TAG[:-1]), (".hidden/cache/CACHEDIR.TAG", CACHE_TAG)):
             make_file(os.path.join(self.root, rel), data=data)
-        for args, rules in cases:
-            with self.subTest(args=args):
-                result = run(ALL + args + [self.root])
+        chain(os.path.join(self.root, "deep"), 40, each=lambda level: make_file("side/f", level * 1000, sparse=False))
+        for args, rules, *how in cases:
+            with self.subTest(args=args, how=how):
+                result = run(ALL + args + [self.root], **(how[0] if how else {}))
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual(parse_view(result.stdout), model(self.root, **rules))
-
-    def test_few_descriptors_give_the_same_view(self):
-        path = os.path.join(self.root, "deep")
-        for level in range(40):
-            path = os.path.join(path, "level%d" % level)
-            make_file(os.path.join(path, "side", "f"), level * 1000, sparse=False)
-        result = run(ALL + [self.root], env={"SPACE_THREADS": "1"}, prefix=("prlimit", "--nofile=12"))
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertEqual(parse_view(result.stdout), model(self.root))
 
     @unittest.skipUnless(shutil.which("tmux"), "tmux runs it on a terminal")
     def test_a_terminal_gets_colour_and_lines_that_fit(self):
@@ -163,8 +157,8 @@ class SpacemapTest(unittest.TestCase):
             with self.subTest(env=env):
                 pane = Pane("stty cols 40; env -u NO_COLOR -u SPACEMAP %s %s -d 2 %s" % (
                     " ".join("%s=%s" % item for item in env.items()), SPACEMAP_EXE, self.root), self.dir)
-                lines = pane.wait(lambda screen: "status=0" in screen, "the end", "-e", "-S", "-").split("status=")[0]
-                lines = lines.splitlines()
+                screen = pane.wait(lambda screen: "status=0" in screen, "the end", "-e", "-S", "-")
+                lines = screen.split("status=")[0].splitlines()
                 self.assertEqual(any("\x1b[" in line for line in lines), coloured)
                 shown = [re.sub("\x1b\\[[0-9;]*m", "", line) for line in lines]
                 self.assertGreater(len(shown), 10)
@@ -204,21 +198,48 @@ class SpacemapTest(unittest.TestCase):
         if shutil.which("ncdu") and shutil.which("tmux"):
             self.assertEqual(ncdu_screen_totals(export), tuple(ncdu_size(t[""]) for t in totals))
 
+    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
+        for i in range(300):  # enough for blocks of the codecs and of the reader
+            make_file(os.path.join(self.root, "a", "file%03d.txt" % i), data=b"z" * i)
+        export = self.path("scan.json")
+        self.assertEqual(run(["-o", export, self.root]).returncode, 0)
+        with open(export, "rb") as f:
+            plain = f.read()
+        view = run(ALL + ["-f", export]).stdout
+        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
+                                 ("scan.zst-less", ["--compress"], "zstd")):
+            with self.subTest(name=name):
+                packed = self.path(name)
+                self.assertEqual(run(["-f", export, "-o", packed] + args).returncode, 0)
+                if shutil.which(tool):
+                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
+                    self.assertEqual(untimed(unpacked), untimed(plain))
+                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
+                with open(packed, "rb") as f:
+                    data = f.read()
+                self.assertLess(len(data), len(plain) / 3)
+                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
+                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
+                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
+                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
+                                 % (tool, len(data) // 2))
+        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
+        self.assertEqual(damaged.returncode, 2)
+        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
+
     def test_unreadable_directory_is_reported_and_marked(self):
         if os.geteuid() != 0 or subprocess.run(UNPRIVILEGED + ("test", "-x", SPACEMAP_EXE)).returncode:
             self.skipTest("needs root and a spacemap that nobody may run")
         os.chmod(os.path.join(self.root, "a/b"), 0)
-        result = run(ALL + [self.root], prefix=UNPRIVILEGED)
-        self.assertEqual(result.returncode, 2)
-        self.assertEqual(result.stderr.decode(), "spacemap: cannot read directory '%s/a/b': Permission denied\n" % self.root)
-        self.assertRegex(result.stdout.decode("utf-8", "surrogateescape"), r"\n.*  b/ \[unreadable\]\n")
-        export = run(["-o", "-", self.root], prefix=UNPRIVILEGED)
-        self.assertEqual(export.returncode, 2)
-        self.assertIn(b'{"name":"b","asize":4096,"dsize":4096,"read_error":true}]', export.stdout)
-        page = run(["--html", "-", self.root], prefix=UNPRIVILEGED)
-        self.assertEqual(page.returncode, 2)
-        for record in (b',17,"a",', b',17,"b",4096,4096,0,4,'):  # marked, and so is what holds it
-            self.assertIn(record, page.stdout)
+        message = b"spacemap: cannot read directory '%s/a/b': Permission denied\n" % self.root.encode()
+        # The view, the export and the page mark it (the page what holds it too).
+        for args, marks in ((ALL, [b"  b/ [unreadable]\n"]),
+                            (["-o", "-"], [b'{"name":"b","asize":4096,"dsize":4096,"read_error":true}]']),
+                            (["--html", "-"], [b',17,"a",', b',17,"b",4096,4096,0,4,'])):
+            result = run(args + [self.root], prefix=UNPRIVILEGED)
+            self.assertEqual((result.returncode, result.stderr), (2, message), args)
+            for mark in marks:
+                self.assertIn(mark, result.stdout, args)
 
     def test_other_and_kernel_file_systems(self):
         mounts = [("other", ["-t", "tmpfs", "tmpfs"]), ("proc", ["-t", "proc", "proc"])]
@@ -230,8 +251,7 @@ class SpacemapTest(unittest.TestCase):
         make_file(os.path.join(self.root, "other/file"), 50000, sparse=False)
         view = run(ALL + [self.root]).stdout
         self.assertIn(b"proc [kernel file system]\n", view)  # never walked, whatever -x says
-        seen = parse_view(view)
-        self.assertEqual(seen["/other/file"], 53248)
+        self.assertEqual(parse_view(view)["/other/file"], 53248)
         view = run(ALL + ["-x", self.root]).stdout
         self.assertIn(b"other [other file system]\n", view)
         self.assertEqual(parse_view(view), model(self.root, one_fs=True))
@@ -271,13 +291,13 @@ class SpacemapTest(unittest.TestCase):
             (["--top", "-1"], {}, 2, b"spacemap: command line: --top: must be a whole number"),
             (["-d", "-1"], {}, 2, b"spacemap: command line: --max-depth: must be a whole number"),
             (["--cluster-size", "-5"], {}, 2, b"spacemap: command line: --cluster-size: must be a whole number"),
+            (["-i", "."], {}, 2, b"spacemap: --interactive: standard input and output must be a terminal\n"),
         ]
         for args, env, status, message in cases:
             with self.subTest(args=args, env=env):
                 result = run(args, env=env)
-                self.assertEqual(result.returncode, status)
+                self.assertEqual((result.returncode, result.stdout), (status, b""))
                 self.assertIn(message, result.stderr)
-                self.assertEqual(result.stdout, b"")
         help_text = run(["--help"]).stdout.decode()
         self.assertIn("-l,--count-links            count a file with several names once for each\n", help_text)
         self.assertIsNone(re.search(r"Excludes|Needs|REQUIRED| x \d|\.\.\.", help_text), help_text)
@@ -353,41 +373,6 @@ class ImportTest(unittest.TestCase):
             peaks[mode[0]] = usage.ru_maxrss  # KiB
         # Spelling every changed path whole took 175 MB here.
         self.assertLess(peaks["--diff"], 2 * peaks["-f"] + 16384, peaks)
-
-
-@unittest.skipUnless(NATIVE, "SPACEMAP_EXE names no native spacemap")
-class CompressedTest(unittest.TestCase):
-    def test_compressed_exports_round_trip_and_cut_short_ones_are_refused(self):
-        work = temporary_tree(self, "spacemap-zst-")
-        root = os.path.join(work, "tree")
-        make_tree(root)
-        for i in range(300):  # enough for blocks of the codecs and of the reader
-            make_file(os.path.join(root, "a", "file%03d.txt" % i), data=b"z" * i)
-        plain = os.path.join(work, "scan.json")
-        self.assertEqual(run(["-o", plain, root]).returncode, 0)
-        with open(plain, "rb") as f:
-            plain_bytes = f.read()
-        view = run(ALL + ["-f", plain]).stdout
-        for name, args, tool in (("scan.json.zst", [], "zstd"), ("scan.json.gz", [], "gzip"),
-                                 ("scan.zst-less", ["--compress"], "zstd")):
-            with self.subTest(name=name):
-                packed = os.path.join(work, name)
-                self.assertEqual(run(["-f", plain, "-o", packed] + args).returncode, 0)
-                if shutil.which(tool):
-                    unpacked = subprocess.run([tool, "-dc", packed], capture_output=True, check=True).stdout
-                    self.assertEqual(untimed(unpacked), untimed(plain_bytes))
-                self.assertEqual(run(ALL + ["-f", packed]).stdout, view)
-                with open(packed, "rb") as f:
-                    data = f.read()
-                self.assertLess(len(data), len(plain_bytes) / 3)
-                self.assertEqual(run(ALL + ["-f", "-"], stdin=data).stdout, view)
-                cut = run(["-f", "-"], stdin=data[:len(data) // 2])
-                self.assertEqual((cut.returncode, cut.stdout), (2, b""))
-                self.assertEqual(cut.stderr.decode(), "spacemap: -: the %s data is cut short (at byte %d of the file)\n"
-                                 % (tool, len(data) // 2))
-        damaged = run(["-f", "-"], stdin=b"\x28\xb5\x2f\xfd" + b"x" * 20)
-        self.assertEqual(damaged.returncode, 2)
-        self.assertRegex(damaged.stderr.decode(), r"^spacemap: -: zstd: .+ \(at byte 0 of the file\)\n$")
 
 
 @unittest.skipUnless(SPACEMAP_EXE and ON_WINE, "no spacemap.exe under Wine")
@@ -478,8 +463,10 @@ class Pane:
     def wait_for(self, text):
         return self.wait(lambda screen: text in screen, repr(text))
 
-    def keys(self, *keys):
+    def keys(self, *keys, then=None):
+        """Sends `keys`; with `then`, waits for a screen showing it and returns that."""
         tmux("send-keys", "-t", self.name, *keys)
+        return then and self.wait_for(then)
 
     def quit(self, key="q"):
         self.keys(key)
@@ -487,21 +474,13 @@ class Pane:
         return self.wait(lambda screen: "status=" in screen, "the exit status", "-S", "-")
 
 
-def ncdu_screen(export, pattern, flags=(), keys=""):
-    """The match of `pattern` on ncdu's screen once it has loaded `export`
-    (with `flags`) and been sent `keys`."""
-    pane = Pane(" ".join(["ncdu", *flags, "-f", export]), os.path.dirname(export))
-    if keys:
-        pane.wait_for("Total disk usage")
-        pane.keys(keys)
+def ncdu_screen_totals(export):
+    """The disk usage and apparent size on ncdu's screen once it has loaded `export`."""
+    pattern = r"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)"
+    pane = Pane("ncdu -f " + export, os.path.dirname(export))
     found = re.search(pattern, pane.wait(lambda screen: re.search(pattern, screen), repr(pattern)))
     tmux("kill-window", "-t", pane.name)
-    return found
-
-
-def ncdu_screen_totals(export):
-    """The disk usage and apparent size on ncdu's screen after it loads `export`."""
-    return ncdu_screen(export, r"Total disk usage: +([\d.]+ \w+) +Apparent size: +([\d.]+ \w+)").groups()
+    return found.groups()
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "platform/descriptors-posix.h"
 
@@ -205,7 +206,14 @@ int ReadStream(DIR* stream, int fd, Listing* listing, size_t allowance, const Su
 int ReadEntries(Dir* dir, size_t allowance, const SubdirFilter* filter) {
   Dir::Handle& h = dir->handle;
   if (!h.stream) h.stream = fdopendir(h.fd);
-  if (!h.stream) return errno;
+  if (!h.stream) {
+    // No memory for the stream is memory running out, as for a listing.
+    if (errno == ENOMEM) throw std::bad_alloc();
+    int error = errno;
+    close(h.fd);
+    h.fd = -1;
+    return error;
+  }
   DIR* stream = static_cast<DIR*>(h.stream);
   int error = ReadStream(stream, h.fd, &dir->listing, allowance, filter);
   if (error == kMore) return error;

@@ -1,7 +1,5 @@
-// The walk's cache of descriptors on a file system in memory, walked as
-// one thread walks: which descriptor goes when the budget is full, how a
-// directory let go is found again and checked, what a process that runs
-// out of descriptors does, and that a walk closes every one it opens.
+// The walk's cache of descriptors on a file system in memory: what goes when
+// the budget is full, finding a directory again, running out, closing all.
 #include "platform/descriptors-posix.h"
 
 #include <errno.h>
@@ -98,8 +96,7 @@ std::unique_ptr<Node> Tree(FakeFs* fs, const std::vector<std::string>& paths) {
   return root;
 }
 
-// One piece of the read, as ReadPiece makes it: opens the directory
-// relative to Handle::at and keeps the descriptor when it has subdirectories.
+// One piece of the read, as ReadPiece makes it.
 void ReadOn(FakeFs* fs, Node* node) {
   Dir::Handle& h = node->dir.handle;
   if (h.failed) return;
@@ -149,8 +146,7 @@ std::vector<std::string> Comb(size_t depth) {
   return paths;
 }
 
-// A chain whose every `every`th level also holds an empty "s", listed after
-// the chain's next level: it is opened on the way back up.
+// A chain whose every `every`th level also holds an empty "s", after the next.
 std::vector<std::string> Branched(size_t depth, size_t every) {
   std::vector<std::string> paths;
   std::string path = "s";
@@ -183,8 +179,7 @@ TEST(DescriptorsTest, LetsTheLeastRecentlyUsedGoAndNeverAPinnedOne) {
   // `c` pins the start directory, the oldest: `a` goes instead.
   ASSERT_EQ(cache.BeginRead(&c->dir, false), Descriptors::Begin::kReady);
   EXPECT_EQ(fs.open, (std::map<int, std::string>{{3, "s"}, {5, "s/b"}}));
-  // `a` is found again by name in the room of `b`; then every one is pinned
-  // or being read, and no room is left for the read of a/x.
+  // `a` is found again in the room of `b`: no room is left for a/x.
   Node* ax = a->kids[0].get();
   EXPECT_EQ(cache.BeginRead(&ax->dir, false), Descriptors::Begin::kBusy);
   EXPECT_EQ(fs.open, (std::map<int, std::string>{{3, "s"}, {6, "s/a"}}));
@@ -249,10 +244,8 @@ TEST(DescriptorsTest, RunningOutWaitsForOtherReadsAndFailsOnlyAlone) {
   }
 }
 
-// One thread reads every directory and closes every descriptor it opens:
-// climbing back out of a comb, or up a long chain to its branches, at a few
-// opens per directory whatever the budget; and however low the limit goes
-// during the walk, with the budget lowered to what the process may hold.
+// One thread reads every directory and closes every descriptor, at a few
+// opens a directory whatever the budget, and however low the limit goes.
 TEST(DescriptorsTest, OneThreadReadsEveryDirectoryAndClosesEveryDescriptor) {
   std::vector<std::string> mixed = Bushy("s", 4);
   for (const std::string& tooth : Comb(30)) mixed.push_back(tooth);
@@ -286,11 +279,8 @@ TEST(DescriptorsTest, OneThreadReadsEveryDirectoryAndClosesEveryDescriptor) {
   }
 }
 
-// A comb deeper than one way up reaches, as threads read it: the empty
-// directories of its deep part are read on the way down, those of every
-// third level above it are left for the way back up, where several are
-// begun at once. Each directory still costs a few opens, not a walk down
-// from the start.
+// A comb deeper than one way up reaches, every third level's empty directory
+// left for the way up, where several are begun at once: a few opens each.
 TEST(DescriptorsTest, ReadsBegunAheadOnTheWayUpFindTheirParentsFromBelow) {
   const size_t depth = 3000, deep = 1500;
   FakeFs fs;

@@ -1,7 +1,5 @@
-// What real trees cannot show end to end: a directory whose ancestors let go
-// of their descriptors is found again by name, from the start path down,
-// never through a symbolic link put in the place of one of them, and never
-// as another directory moved in under the same name.
+// A directory whose ancestors let go of their descriptors is found again by
+// name, never through a link or another directory put in their place.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -46,9 +44,7 @@ TEST(PosixReaderTest, ReopensAncestorsByNameOnlyAsTheDirectoriesRead) {
   ASSERT_EQ(b.listing.entries.size(), 1u);
   EXPECT_STREQ(b.listing.NameOf(b.listing.entries[0]), "leaf");
 
-  // What stands at "a" when `b` is read again: a link to a directory of the
-  // same shape, or such a directory itself; the error that reading `b` ends
-  // with names neither as "a".
+  // A link to a directory of the same shape, or such a directory, at "a".
   struct Replacement {
     void (*put)(const std::string& at, const std::string& target);
     std::vector<int> errors;

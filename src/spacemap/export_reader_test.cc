@@ -1,6 +1,5 @@
-// The reader takes whatever bytes it is given: damaged exports end in
-// MalformedExport at an offset inside them, never in a crash, and what it
-// told the sink always nests.
+// Damaged exports end in MalformedExport at an offset inside them, never in
+// a crash, and what the sink is told always nests.
 #include "spacemap/export_reader.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +48,7 @@ std::string SampleExport() {
   return text;
 }
 
-// Reads `data` into `sink`: "" when it read whole, else what is malformed,
-// found at `*offset`, inside the data.
+// "" when `data` read whole, else what is malformed, at `*offset`.
 std::string Read(const std::string& data, ScanSink* sink, size_t* offset = nullptr) {
   std::FILE* file = std::tmpfile();
   std::fwrite(data.data(), 1, data.size(), file);
@@ -106,8 +104,8 @@ class SizeSink : public ScanSink {
   uint64_t asize = 0;
 };
 
-// A number as JSON writes it is read for its value, or refused where it
-// starts; numbers of fields the reader skips may be any JSON number.
+// A JSON number is read for its value or refused where it starts; skipped
+// fields may hold any.
 TEST(ExportReaderTest, ReadsNumbersAsJsonMeansThem) {
   const struct {
     const char* text;

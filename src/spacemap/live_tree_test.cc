@@ -58,9 +58,7 @@ TEST(LiveTreeTest, OpenDirectoriesShowWhatIsCountedSoFar) {
   EXPECT_TRUE(tree.Done());
 }
 
-// Deleting a finished directory while the walk is still in the one above
-// it: that one passes its total up when left, so the start's total counts
-// the directory once, not at all afterwards.
+// A finished directory deleted while the walk is in its parent counts once.
 TEST(LiveTreeTest, DeletingDuringTheWalkKeepsTotalsRight) {
   char pattern[] = "/tmp/live-tree-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -1,5 +1,4 @@
-// What the page holds of a tree, how it shows names, and that it stays
-// small whatever the tree.
+// What the page holds of a tree and how; small whatever the tree.
 #include "spacemap/treemap_page.h"
 
 #include <gtest/gtest.h>

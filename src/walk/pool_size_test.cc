@@ -1,6 +1,5 @@
-// The pool grows only while reads wait and processors are left, by steps
-// that pay, from a doubling to eight times, up to its maximum; a step that
-// does not pay is taken back; a fixed pool never changes.
+// The pool grows while reads wait and processors are left, by steps that pay
+// (from twice to eight times), up to its maximum; a fixed pool never changes.
 #include "walk/pool_size.h"
 
 #include <gtest/gtest.h>

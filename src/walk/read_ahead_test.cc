@@ -1,9 +1,6 @@
-// The read-ahead core on trees that exist only in memory: a fake reader
-// decides what each directory holds, how its listing arrives, and which
-// reads fail or which threads are refused, and the test walks as the
-// printer does. Checked against the tree itself: the order of the walk,
-// each directory read once, room made by the printer waking readers, the
-// budget honoured, and the walk finished whatever the system refuses.
+// The read-ahead core on trees in memory: a fake reader decides what each
+// directory holds, which reads fail and which threads are refused; the test
+// walks as the printer does and checks against the tree itself.
 #include "walk/read_ahead.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +20,7 @@
 
 namespace {
 
-// A directory of the fake tree: `files` files with names of `name_bytes`
-// bytes, then its subdirectories.
+// `files` files with names of `name_bytes` bytes, then the subdirectories.
 struct FakeDir {
   size_t files = 0;
   size_t name_bytes = 8;
@@ -38,8 +34,7 @@ class FakeReader : public DirReader {
  public:
   std::map<std::string, FakeDir> tree;  // by path from "r"
   bool refuse_threads = false;
-  // Reads begun and not ended at once, beyond which Begin refuses unless
-  // the read is alone; 0: no limit.
+  // Reads begun at once beyond which Begin refuses but alone; 0: no limit.
   size_t slots = 0;
   size_t most_begun = 0;
   // Whether reading `path` on the printer's thread or another runs out of memory.
@@ -103,8 +98,7 @@ class FakeReader : public DirReader {
 
   // The printer is done with the listing of `path`.
   void Done(const std::string& path) { Held(path, 0); }
-  // Waits until `holds` of the books below; false after 20 seconds: the
-  // reader that should have made it so never woke.
+  // Waits until `holds`; false after 20 seconds: no reader woke for it.
   bool Await(const std::function<bool()>& holds) {
     std::unique_lock<std::mutex> lock(mu_);
     return changed_.wait_for(lock, std::chrono::seconds(20), holds);
@@ -163,9 +157,7 @@ class FakeReader : public DirReader {
   size_t begun_ = 0;  // the printer's: Begin, End and Unread run there
 };
 
-// Walks as the printer does, in the order it prints, calling `visit` with
-// each directory once its listing is there and `done` with its path once it
-// is done.
+// Walks as the printer does: `visit` once a listing is there, `done` after.
 std::vector<std::string> PrintOrder(ReadAhead* read_ahead, FakeReader* fake,
                                     const std::function<void(DirNode*)>& visit = {},
                                     const std::function<void(const std::string&)>& done = {}) {
@@ -237,12 +229,9 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
   }
 }
 
-// One listing fills the budget. A Done that makes room must hand the
-// readers the next requests there and then: the head is the printer's, and
-// while it goes on printing (here: while the callback waits) it asks for
-// nothing. What the printer knows is in the nodes' states and counts, which
-// only its own thread changes, so the check does not depend on how far the
-// reader has come.
+// One listing fills the budget: a Done that makes room hands the readers
+// the next requests there and then, as the printer asks for nothing while
+// it prints. Judged from the nodes, which only the printer's thread changes.
 TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
   FakeReader fake;
   const int dirs = 4 * kRequestsPerReader;
@@ -278,10 +267,8 @@ TEST(ReadAheadTest, RoomMadeByTheWalkWakesAReader) {
   EXPECT_GT(woken, 0);
 }
 
-// Where one thread would finish, so does the walk: without threads, when
-// readers run out of memory (what they were reading is read again later),
-// and when the printer does while readers hold memory (they give it back and
-// end, and the printer goes on alone).
+// Where one thread would finish, so does the walk: without threads, and when
+// readers or the printer run out of memory.
 TEST(ReadAheadTest, FinishesWhereOneThreadWould) {
   struct Case {
     const char* what;

@@ -1,8 +1,5 @@
-// The start path as the walk opens it and prints it in front of every name:
-// a separator is added unless the path already ends a directory prefix. A
-// trail byte of a double-byte character that happens to be "\" ends
-// nothing. Code page 932 has such lead bytes, on Win32 only, where it is the
-// process's ANSI code page: the Win32 run sets a Japanese locale for this.
+// The start path gets a separator unless it ends a directory prefix; a "\"
+// that trails a double-byte character (code page 932, Win32 only) ends none.
 #include "walk/tree_walk.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,6 @@
-"""Memory that runs out at any point of a run: a copy of the tool whose
-allocations fail on demand, each allocation of a run failing in turn, and
-failing from there on, at one and four threads with descriptors short. A run
-ends with its whole report, or with status 2 or 3, its messages and a part of
-its report; never with a crash, a sanitizer's report or a wrong row."""
+"""Each allocation of a run failing in turn, alone and from there on: a run
+ends whole, or with status 2 or 3 and its messages; never with a crash, a
+sanitizer's report or a wrong row."""
 import os
 import re
 import subprocess
@@ -56,11 +54,8 @@ class OutOfMemoryTest(unittest.TestCase):
 
 @unittest.skipIf(ON_WINE or not SPACEMAP_EXE, "allocation is made to fail in the POSIX build")
 class SpacemapOutOfMemoryTest(unittest.TestCase):
-    """Each allocation of each mode failing, alone and from there on: the
-    run ends whole or with status 3 and the one message, and leaks nothing
-    (LeakSanitizer, in the sanitizer build, fails the run when it does).
-    Reading the options, most of a small run's allocations and the same in
-    every mode, is swept in the first mode only, at every eighth allocation."""
+    """Each mode ends whole or with status 3 and its message, leaking nothing;
+    the options, read alike in every mode, are swept in the first only."""
 
     @slow
     def test_every_mode_ends_whole_or_with_status_3(self):

@@ -1,8 +1,5 @@
-"""spacemap -i end to end, in a real terminal: tmux runs the browser on trees
-made in a temporary directory, keys go in with send-keys, and each screen
-read with capture-pane is checked against a Python walk of the tree (the
-model of spacemap_test): order, sizes, opening and going up, sorts, marks,
-the confirmation, and what deleting leaves on the disk."""
+"""spacemap -i in tmux on trees made in a temporary directory, each screen
+checked against spacemap_test's model, and what deleting leaves on disk."""
 import os
 import re
 import shutil
@@ -119,8 +116,7 @@ class BrowserTest(unittest.TestCase):
     def test_delete_marked_and_selected(self):
         pane = self.browse()
         self.shown(pane, "")
-        # Marks on mid and many (that a cancelled confirmation deletes nothing
-        # is the browser's unit test's).
+        # Marks on mid and many (a cancelled confirmation is the unit test's).
         order, sizes = [name for name, _ in self.listing("")], sm.model(self.root)
         pane.keys(*["Down"] * order.index("mid"), "Space")
         pane.keys(*["Down"] * (order.index("many") - order.index("mid") - 1), "Space", then="2 marked")
@@ -236,8 +232,7 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(sorted(os.walk(self.root)), before)
 
     def test_quitting_while_the_walk_runs(self):
-        # Enough entries that the first screen may come before the walk ends;
-        # whichever it shows, q ends both cleanly.
+        # The first screen may come before the walk ends: q ends both.
         for i in range(50):
             for j in range(200):
                 make_file(os.path.join(self.root, "wide/d%d/f%d" % (i, j)))

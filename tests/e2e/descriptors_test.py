@@ -1,7 +1,5 @@
-"""A walk short of descriptors lets go of its directories' descriptors and
-finds them again: climbing back out of a deep branch costs one open per
-directory, the directory found is the one read, and however many threads
-share the descriptors, every one is closed once."""
+"""A walk short of descriptors finds its directories again: at about one open
+each, never another directory, at any number of threads."""
 import errno
 import os
 import random
@@ -51,9 +49,7 @@ class DescriptorTest(unittest.TestCase):
 
     @unittest.skipUnless(shutil.which("strace"), "strace counts the opens")
     def test_threads_open_a_deep_chain_as_often_as_one_thread(self):
-        """Budgets of a few descriptors, a multiple of what a read holds or
-        one more: reads ahead in the side branches must not take the
-        descriptor of the chain's tip, found again from the start each time."""
+        """Reads ahead in the side branches must not take the chain tip's descriptor."""
         # Every 50th level also holds a branch five empty directories deep.
         root = temporary_tree(self, "space-fd-", lambda root: chain(
             root, 2500, each=lambda level: level < 2500 and level % 50 == 0 and os.makedirs("s/s/s/s/s")))
@@ -66,12 +62,8 @@ class DescriptorTest(unittest.TestCase):
                 self.assertLessEqual(opens, alone[3] * 1.02 + 20, (nofile, threads))
 
     def test_a_tree_swapped_during_the_walk_is_never_mixed_with_the_old(self):
-        """`top` names A, holding a/b/m; m holds a branch n 1,500 levels deep
-        with a file at the bottom, and a branch 0/1/2 with a file at each
-        level, so that every directory not read loses bytes. Once the walk has
-        printed its first row, A is swapped for B, of the same shape but with
-        files of a megabyte. The total is A's whole, or A's less what the walk
-        could not find again, with a message for it: never a byte of B."""
+        """A is swapped for B, of its shape but with files of a megabyte, once the
+        first row is out: the total is A's, or less with a message, never B's."""
         # The start path retargeted, the start directory replaced, or a directory below it: renames.
         for top, renames in (("top", ["new top"]), ("A", ["A old", "B A"]), ("A", ["A/a old", "B/a A/a"])):
             with self.subTest(top=top, renames=renames):
@@ -104,13 +96,9 @@ class DescriptorTest(unittest.TestCase):
                         self.assertRegex(line, r"\Aspace: cannot read directory '.*': %s\Z" % os.strerror(errno.ESTALE))
 
     def test_threads_sharing_few_descriptors_print_what_one_prints(self):
-        """Directories at random depths, so that reads of many threads reopen
-        ancestors by name and up from below at once, at limits where the cache
-        holds a handful of descriptors, or where the limit is lowered once the
-        walk is under way, with the printer held up or not. A descriptor
-        closed by one read and its number reused by another must not be taken
-        for the first; the sanitizer builds check the pins too. Runs repeat:
-        threads meet by chance."""
+        """Many threads reopening ancestors at once at limits of a handful of
+        descriptors, or lowered during the walk: a reused descriptor number must
+        not be taken for the old. Runs repeat: threads meet by chance."""
         root = temporary_tree(self, "space-fd-")
         rng = random.Random(3)
         dirs = [root]
@@ -120,8 +108,7 @@ class DescriptorTest(unittest.TestCase):
             dirs.append(path)
             for j in range(rng.randrange(8)):
                 make_file(os.path.join(path, "f%d" % j), j)
-        # Listings of long names, more than is read ahead: reads ahead stop
-        # part way, holding their descriptors, until the printer comes.
+        # Listings longer than is read ahead: reads stop part way, holding descriptors.
         for w in range(30):
             wide = os.path.join(rng.choice(dirs), "w%d" % w)
             for i in range(1000):

@@ -1,8 +1,6 @@
-"""Runs the space executable for the end-to-end tests, and holds the model
-that their expected reports come from. The tests run against the native
-build and against space.exe under Wine (SPACE_EXE the executable, SPACE_WINE
-the wine binary); output is normalised so that one text serves both: "\\r\\n"
-becomes "\\n", and under Wine the rows' "\\\\" separators become "/"."""
+"""Runs space (SPACE_EXE; under Wine with SPACE_WINE) for the end-to-end
+tests, with output normalised so one text serves both builds, and holds the
+model their expected reports come from."""
 import contextlib
 import os
 import re
@@ -16,25 +14,21 @@ SPACE_WINE = os.environ.get("SPACE_WINE", "")
 ON_WINE = bool(SPACE_WINE)
 with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as cmake:
     VERSION = re.search(r"project\(space VERSION ([\d.]+)", cmake.read()).group(1)
-# Runs the tool as nobody, for the trees whose permissions a test takes away;
-# where nobody may run it (a build in a private directory is out of reach).
+# Runs the tool as nobody, where nobody may run it, for trees a test locks.
 UNPRIVILEGED = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 CAN_DROP_PRIVILEGES = not ON_WINE and hasattr(os, "geteuid") and os.geteuid() == 0 and bool(
     shutil.which("setpriv")) and subprocess.run(UNPRIVILEGED + ("test", "-x", SPACE_EXE)).returncode == 0
 
 
 def slow(case):
-    """Marks a case that takes long (minutes under the sanitizers): CTest
-    runs it apart, as an entry labelled slow that `ctest -LE slow` leaves
-    out (tools/run-e2e --slow)."""
+    """Marks a case of minutes, which CTest runs apart, labelled slow."""
     case.slow = True
     return case
 
 
 @contextlib.contextmanager
 def busy_processors(count=2):
-    """`count` processes that each keep a processor busy meanwhile: what a
-    walk does must not depend on how its threads are scheduled."""
+    """`count` processes keeping a processor busy each, meanwhile."""
     loops = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
     try:
         yield
@@ -66,9 +60,7 @@ def host_path(path):
 
 
 def command(args, prefix=(), exe=None):
-    """The command line that runs space (or `exe`, a copy of it) with `args`
-    (paths already in host form); `prefix` is a command that starts it
-    (setpriv, prlimit)."""
+    """The command line running space (or `exe`) with `args` after `prefix`."""
     return list(prefix) + ([SPACE_WINE] if ON_WINE else []) + [exe or SPACE_EXE] + list(args)
 
 
@@ -79,16 +71,14 @@ def run(args, cwd=None, env=None, stdin=None, stdout=subprocess.PIPE, stderr=sub
 
 
 def make_file(path, size=0, sparse=True, data=None):
-    """A file of `size` bytes, a hole where `sparse`, or of `data`; and the
-    directories above it."""
+    """A file of `size` bytes (a hole where `sparse`) or of `data`, and its directories."""
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     with open(path, "wb") as f:
         f.write(data) if data is not None else f.truncate(size) if sparse else f.write(b"x" * size)
 
 
 def temporary_tree(test, prefix="space-e2e-", build=None, **where):
-    """A directory that goes with everything in it once `test` ends, filled
-    by `build` where one is given."""
+    """A directory, filled by `build`, removed whole once `test` ends."""
     root = tempfile.mkdtemp(prefix=prefix, **where)
     test.addCleanup(remove_tree, root)
     os.chmod(root, 0o755)  # open to the runs as nobody
@@ -98,10 +88,8 @@ def temporary_tree(test, prefix="space-e2e-", build=None, **where):
 
 
 def chain(path, depth, name="d", each=None):
-    """Makes `path` and `depth` levels of `name` below it, one level at a
-    time so that no path grows with the depth, calling `each(level)` in each
-    directory (0 the top, `depth` the deepest) once the next is made; returns
-    the deepest."""
+    """`depth` levels of `name` below `path`, made from each in turn so that no
+    path grows; `each(level)` runs in each; returns the deepest."""
     os.makedirs(path, exist_ok=True)
     here = os.getcwd()
     os.chdir(path)
@@ -119,8 +107,7 @@ def chain(path, depth, name="d", each=None):
 
 
 def make_locale(directory, name, charmap):
-    """Compiles locale `name` ("ja_JP.SJIS" from ja_JP and `charmap`) into
-    `directory`, which LOCPATH then names."""
+    """Compiles locale `name` ("ja_JP.SJIS") into `directory`, for LOCPATH."""
     subprocess.run(["localedef", "--no-warnings=ascii", "-i", name.split(".")[0], "-f", charmap,
                     os.path.join(directory, name)], check=True)
 
@@ -144,10 +131,8 @@ def columns(flags, cluster_size):
 
 
 def report(start, printed, flags, cluster_size, free):
-    """The lines printed for the tree at `start` (named `printed` in the rows)
-    with option letters `flags` on, counting in clusters of `cluster_size`
-    bytes, with `free` bytes free. Sizes come from os.scandir; the walk enters
-    one directory at a time, so that no path grows with the depth."""
+    """The lines printed for the tree at `start`, named `printed`, with option
+    letters `flags`, clusters of `cluster_size` bytes and `free` bytes free."""
     c, grouped = cluster_size, "C" in flags
     cols = columns(flags, c)
 
@@ -192,8 +177,7 @@ def report(start, printed, flags, cluster_size, free):
 
 
 def free_row(result, flags, cluster_size):
-    """The free row of a report and the bytes it tells: its bytes column, or
-    else its clusters in bytes."""
+    """The free row of a report and the bytes it tells."""
     row = result.stdout[result.stdout.rfind("\n", 0, -1) + 1:]
     shown = [t for t, _ in columns(flags, cluster_size) if t in ("clusts", "amounts", "bytes")]
     value = dict(zip(shown, (int(n.replace(",", "")) for n in row.split()[:-1])))
@@ -201,12 +185,9 @@ def free_row(result, flags, cluster_size):
 
 
 def run_checking_free(test, path, args, flags, cluster_size, **options):
-    """Runs space like `run` with option letters `flags` on and returns the
-    result, whose free row must tell the bytes free on the file system of
-    `path` between just before and just after the run, give or take the one
-    cluster that whole clusters round off. Other programs write there too,
-    some files only for a moment: while the row lies outside, the run is
-    tried again, a few times; a wrong row stays wrong."""
+    """`run`, whose free row must tell the bytes free on `path`'s file system
+    within a cluster of before or after the run; tried again a few times, as
+    other programs write there too."""
     for _ in range(5):
         before = free_bytes(path)
         result = run(args, **options)
@@ -218,8 +199,7 @@ def run_checking_free(test, path, args, flags, cluster_size, **options):
 
 
 def check_report(test, result, start, printed, flags, cluster_size):
-    """`result` is the run's whole report as `report` gives it, with the free
-    bytes that its free row tells."""
+    """`result` is the whole report `report` gives, with its own free row."""
     _, free = free_row(result, flags, cluster_size)
     expected = report(start, printed, flags, cluster_size, free)
     if ON_WINE:  # Wine may list a directory in another order than the host's

@@ -1,8 +1,5 @@
 """Trees, streams and environments built to break the tool, as one table:
-what cannot be read or written is reported and the run goes on where it can;
-chains deeper than descriptors or paths allow; a directory of many batches
-with chains inside; a reader that leaves early; option strings of every byte
-value."""
+each failure reported, and the run going on where it can."""
 import errno
 import os
 import re
@@ -19,15 +16,13 @@ FAST_TEMP = "/dev/shm" if os.access("/dev/shm", os.W_OK) and os.statvfs("/dev/sh
 
 
 def chain(path, depth, leaves=1, size=0, name="f"):
-    """`depth` nested directories "d" below `path`, with `leaves` files of
-    long names at the bottom."""
+    """`depth` levels below `path`, `leaves` files of long names at the bottom."""
     harness.chain(path, depth, each=lambda level: level == depth and [make_file(
         "%s%05d-%s" % (name, i, "x" * 80), size) for i in range(leaves)])
 
 
 def wide(root):
-    """3000 files in one directory (many batches of entries, and buffers of
-    output), with chains between them."""
+    """3000 files in one directory, with chains between them."""
     for i in range(3):
         chain(os.path.join(root, "w"), 0, 1000, name="f%d" % i)
         chain(os.path.join(root, "w", "c%d" % i), 40, 1, 1)
@@ -45,8 +40,7 @@ TREES = {"small": small, "wide": wide, "deep": lambda r: chain(r, 2100, 1, 5000)
          "open listed": lambda r: small(r, "open", 0o444)}
 SH = ("bash", "-c")
 PREFIXES = {"posix": ("prlimit", "--nofile=64"), "full": SH + ('exec "$@" >/dev/full', "-"),
-            # As for any tool in a pipe the signal ends it without a word; where
-            # it is ignored the write fails.
+            # The signal ends it without a word; ignored, the write fails.
             "| head -1": SH + ('set -o pipefail; "$@" | head -1', "-"),
             "| head -1, SIGPIPE ignored": SH + ('trap "" PIPE; set -o pipefail; "$@" | head -1', "-"),
             "nobody": UNPRIVILEGED, "nobody 2>&1": UNPRIVILEGED + SH + ('exec "$@" 2>&1', "-")}
@@ -83,8 +77,7 @@ CASES = [
     # Far more levels than descriptors, and paths far longer than PATH_MAX.
     ("posix", "deep", ("-bn", "-c4096"), {}, 0, ("bn", 4096), []),
     ("posix", "wide", ("-fn", "-c4096"), {}, 0, ("fn", 4096), []),
-    # Each option letter once: every column, -cd (no such drive), then -k;
-    # with "?" the help alone.
+    # Each option letter once (-cd: no such drive, then -k); with "?", help.
     ("posix", "small", (), {"SPACE": b"-" + bytes(range(1, 256)).replace(b"?", b"")}, 0, ("bCfghnpst", 1024), []),
     ("posix", "small", (), {"SPACE": b"-" + bytes(range(1, 256)) * 400}, 1, ["SPACE v%s\n" % VERSION], []),
     ("posix", "small", (), {"SPACE": "-" + "bn" * 30000 + "c" + "9" * 60000}, 0, ("", 4294967295), []),

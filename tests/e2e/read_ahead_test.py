@@ -1,9 +1,6 @@
-"""The walk reads directories ahead on several threads. What it prints must
-not depend on how many, nor on the limits the process runs under; a
-directory that changes while the walk is far below it is reported as it was
-read; a process starved of descriptors or memory ends with its messages,
-never in a hang or a crash; memory stays within its bounds however many
-threads read."""
+"""Reading ahead on several threads: the same output at any number and under
+any limit, changes below the walk reported as read, starved runs ending with
+their messages, memory within its bounds."""
 import errno
 import os
 import re
@@ -46,9 +43,7 @@ class SameBytesTest(unittest.TestCase):
         for build, nofile in TREES:
             root = temporary_tree(self, "space-ahead-", build)
             for args in (["-f", "-c0"], ["-tbn"], ["-fhsgnC"]):
-                # Both streams into one file: messages keep their places among the
-                # rows. A value that is no number gives the default; the free row
-                # tells what other processes left free at that moment.
+                # Both streams into one file, messages among the rows; "x": the default.
                 runs = []
                 # Two: the printer reads while its one reader does.
                 for threads in (1, 2, 16, "x"):
@@ -61,8 +56,7 @@ class SameBytesTest(unittest.TestCase):
 
 
 def mounted(test, kind, populate):
-    """A file system of `kind` with what `populate` makes in it; on overlayfs,
-    in the lower layer, so that its directories are merged."""
+    """A file system of `kind` filled by `populate` (on overlayfs, its lower layer)."""
     where = temporary_tree(test, "space-mount-")
     options, target = [], where
     if kind == "overlay":
@@ -82,9 +76,7 @@ def mounted(test, kind, populate):
 @unittest.skipIf(ON_WINE, "mounts and limits are POSIX matters")
 class ChangesBelowTheWalkTest(unittest.TestCase):
     def test_top_grows_shrinks_or_loses_its_child(self):
-        """`top` holds 500 files and a chain of 40 levels ending in a wide
-        directory. The walk's own output holds it at the bottom of the chain
-        while `top` changes; each change returns the names it removed."""
+        """`top` changes while the walk, held by its own output, is 40 levels below."""
         def populate(root):
             for i in range(500):
                 make_file(os.path.join(root, "top", "a%03d" % i))
@@ -150,11 +142,9 @@ class ChangesBelowTheWalkTest(unittest.TestCase):
 @unittest.skipIf(ON_WINE or SANITIZED, "limits and /proc are POSIX matters; sanitizers need memory of their own")
 class BoundsTest(unittest.TestCase):
     def test_the_least_address_space_one_thread_needs_serves_any_number(self):
-        """Wide directories side by side: a little above the smallest address
-        space in which one thread finishes (found by bisection), 2 and 64
-        threads finish with the same bytes. "A little": the allocator's heap
-        keeps up to 64 KiB of what the other threads did once the walk goes
-        on alone, and the bisection finds the least within 64 KiB."""
+        """A little above the least address space in which one thread finishes
+        (bisected to 64 KiB; the heap keeps up to 64 KiB of other threads'), 2
+        and 64 threads give the same bytes."""
         def wide(root):
             for d in range(8):
                 for i in range(3000):

@@ -12,8 +12,7 @@ TREES = {
               "a/b/c/.dot/four": 9000, "z/five": 100, "a dir/x y.txt": 100, " lead/trail ": 1, "-b": 5000},
     "large": {"four": 4 * GIB, "over4": 4 * GIB + 100, "sub/five": 5 * GIB},
 }
-# Bytes that no Win32 name holds, and symbolic links, which count as files of
-# their own size and are never followed.
+# Bytes no Win32 name holds, and links, counted as files and never followed.
 POSIX_NAMES = {b"back\\slash/f\\g": 100, b"c:x/h:i": 5000, b"new\nline": 3, b"bad\xff\xfeutf8\xc3(": 4,
                b"\x01\x1b[31m/" + b"n" * 255: 6}
 LINKS = {"loop": "loop", "to_a": "a", "dangling": "missing", "a/b/up": ".."}
@@ -31,17 +30,14 @@ OPTION_SETS = [
     # Letters toggle across arguments; other bytes of an option are passed over.
     (("-bb", "-n", "-b-s-t", "-b"), {}, "nst", FS), (("-xyzB9", "- \t", "-", "-hX"), {}, "h", FS),
     (("-s a",), {}, "s", FS),
-    # Bytes, unless allocated or gap want clusters, which an explicit 0 gives
-    # way to as its argument ends.
+    # Bytes, unless allocated or gap want clusters, to which an explicit 0 yields.
     (("-hfbn", "-c0"), {}, "hfbn", 0), (("-c0", "-hgnC"), {}, "hgnC", FS), (("-c0s",), {}, "s", FS),
     (("-gc0",), {}, "g", FS), (("-c0ss",), {}, "", 0), (("-c512s",), {}, "s", 512), (("-c0", "-s", "-s"), {}, "", FS),
-    # The current drive; a letter naming no drive counts bytes; -c# the start
-    # path's; -k is -c1024.
+    # The current drive; no such drive counts bytes; -c# the start's; -k -c1024.
     (("-c@", "-b"), {}, "b", FS), (("-c.",), {}, "", FS), (("-cQ",), {}, "", 0), (("-cqn",), {}, "n", 0),
     (("-c4096", "-c#"), {}, "", FS), (("-c#s",), {}, "s", FS), (("-c8192", "-k"), {}, "", 1024),
     (("-kk",), {}, "", 1024), (("-c512k",), {}, "", 1024), (("-kc512",), {}, "", 512),
-    # Sizes as a 32-bit strtoul of base 0 reads them: without digits 0, and
-    # the letters go on after the digits.
+    # Sizes as a 32-bit strtoul of base 0 reads them; letters go on after.
     (("-c0x1000",), {}, "", 4096), (("-c0X1000",), {}, "", 4096), (("-c0xb",), {}, "", 11),
     (("-c0x200b",), {}, "", 8203), (("-c0x",), {}, "", 0), (("-c010",), {}, "", 8), (("-c08192",), {}, "", 0),
     (("-c12ab",), {}, "b", 12), (("-c+12",), {}, "", 12), (("-c-1",), {}, "", KMAX), (("-c\t 512n",), {}, "n", 512),

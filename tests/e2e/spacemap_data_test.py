@@ -1,7 +1,5 @@
-"""spacemap end to end, what a scan tells beyond sizes: each entry's time,
-owner and mode through exports (its own, ncdu's and gdu's), the largest
-files, space by kind and views restricted by age. Trees made in a temporary
-directory with times and owners set, checked against a Python walk."""
+"""What a scan tells beyond sizes (times, owners, modes, largest files, kinds,
+ages), on trees with times and owners set, checked against a Python walk."""
 import json
 import os
 import shutil

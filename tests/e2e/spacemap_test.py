@@ -33,8 +33,7 @@ def untimed(export):
 
 
 def text(data):
-    """Output as the POSIX build writes it: the Win32 console's line ends
-    are CR LF."""
+    """Output with the Win32 console's CR LF as LF."""
     return data.replace(b"\r\n", b"\n")
 
 
@@ -98,8 +97,7 @@ def parse_view(text, times=False):
 
 
 def make_tree(root):
-    """Files of several sizes, a sparse one, hard links within and across
-    directories, a link, names with control bytes and not in UTF-8."""
+    """Files, a sparse one, hard links, a link, names with control bytes or not UTF-8."""
     for rel, size in [("a/one", 5000), ("a/b/two", 70000), ("a/b/c/three", 1), ("logs/x.log", 9000),
                       ("logs/y.log", 300), ("top", 12345)]:
         make_file(os.path.join(root, rel), size, sparse=False)
@@ -419,8 +417,7 @@ def ncdu_size(size):
     return "%.1f TiB" % (size / 1024 ** 4)
 
 
-# Generous: a screen is usually there within milliseconds, but the suite
-# also runs under the sanitizers on a busy machine.
+# Generous, for the sanitizer builds on a busy machine.
 DEADLINE = int(os.environ.get("BROWSER_DEADLINE", "60"))
 SOCKET = "spacemap-%d" % os.getpid()
 
@@ -430,9 +427,7 @@ def tmux(*args):
 
 
 class Pane:
-    """A command in a window of the module's own tmux server, started with
-    the first; the window stays once the command ends, so that its last
-    screen can be read."""
+    """A command in a window of the module's tmux server, kept once it ends."""
     count = 0
 
     def __init__(self, command, cwd):
@@ -442,8 +437,7 @@ class Pane:
             atexit.register(tmux, "kill-server")
         Pane.count += 1
         self.name = ":w%d" % Pane.count
-        # The shell outlives Ctrl-C, which tmux sends to the whole group, and
-        # tells the status and whether the terminal's settings are those it had.
+        # The shell outlives Ctrl-C and tells the status and the terminal's state.
         shell = ('trap : INT; t=$(stty -g); %s; s=$?; [ "$(stty -g)" = "$t" ] && t=kept || t=changed; '
                  'echo "status=$s terminal $t"') % command
         tmux("new-window", "-d", "-n", self.name[1:], "-c", cwd, "sh", "-c", shell)

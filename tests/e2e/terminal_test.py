@@ -92,13 +92,11 @@ class ProgressLineTest(unittest.TestCase):
     that it goes on after its first second."""
 
     WIDTH = 40  # too narrow for the whole path of a directory
-    # The Win32 console draws through Wine's terminal emulation, which erases
-    # a line with "\r" and an escape sequence of its own.
+    # Wine's terminal emulation erases a line with "\r" and its own sequence.
     ESCAPES = rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07"
     ERASE = rb"\r" if ON_WINE else rb"\r +\r"
     LINE = rb"(?:\r?\d+ dirs, \d+ files, \d+ bytes: [^\r\n]*)+"
-    # Without the right to read them, 1600 directories fill a terminal that
-    # is not read with messages, and hold the walk there.
+    # Unreadable, 1600 directories fill an unread terminal with messages.
     NO_RIGHTS = ("setpriv", "--inh-caps=-all", "--bounding-set=-all") if os.geteuid() == 0 else ()
 
     def setUp(self):
@@ -151,8 +149,7 @@ class ProgressLineTest(unittest.TestCase):
 
     @unittest.skipIf(ON_WINE, "Wine's console wraps each message at the terminal's width")
     def test_shown_only_where_no_other_program_writes_to_the_terminal(self):
-        # A program that reads a pipe may write to the same terminal; a file
-        # cannot. Each message and the end of the walk erase the line first.
+        # A program reading a pipe may write to the terminal, unlike a file.
         with tempfile.TemporaryFile() as report:
             for stdout, shown in ((subprocess.PIPE, False), (report, True)):
                 with self.subTest(shown=shown):
@@ -165,13 +162,10 @@ class ProgressLineTest(unittest.TestCase):
                         self.assertRegex(line, rb"\.\.\.[a-z]* ?[\d/]*\d( x)? *" + self.ERASE + rb"\Z")
 
     @unittest.skipIf(ON_WINE, "Wine shows one console, and its control events end a process with a status of its own")
-    # ThreadSanitizer holds a signal back until the thread it lands on
-    # returns from its system call: the printer, blocked writing rows to a
-    # terminal nobody reads, never does.
+    # ThreadSanitizer holds a signal back from a thread blocked in a write.
     @unittest.skipIf("TSAN_OPTIONS" in os.environ, "ThreadSanitizer holds the signal back from a blocked write")
     def test_interrupted_the_line_is_erased_and_the_signal_ends_the_run(self):
-        # Rows go to another terminal, let through a little at a time until
-        # the line shows: then the walk waits there for the signal.
+        # Rows go to another terminal, let through until the line shows.
         (err, err_slave), (out, out_slave) = self.terminal(), self.terminal()
         tool = subprocess.Popen(command(["-f", "."]), cwd=self.root, stdout=out_slave, stderr=err_slave, env=environment())
         os.close(out_slave)

@@ -45,8 +45,7 @@ class Win32Test(unittest.TestCase):
                 # Nothing recorded for the drive yet: its root, which -p enters.
                 (("-bn", "-c4096", L + ":"), "", rows(one + (d + b"in\\deeper",), one + (d + b"in",), one + (d,))),
                 (("-pbn", "-c4096", L + ":"), "", rows(one + (b".\\in\\deeper",), one + (b".\\in",), one + (b".",))),
-                # The current drive's current directory; another drive's, which -p
-                # enters; a recorded directory that is gone gives way to the root.
+                # This and another drive's current directory; one gone gives the root.
                 (shell % ("in", "-bn -c4096 %s:" % L), "", rows(one + (d + b"deeper",), one + (d,))),
                 (shell % ("in & C:", "-pbn -c4096 %s:" % L), "", rows(one + (b".\\deeper",), one + (b".",))),
                 ("cmd /c md %s:\\gone & " % L + shell[7:] % ("gone & C: & rd %s:\\gone" % L, "-pbn -c4096 %s:" % L),
@@ -72,8 +71,7 @@ class Win32Test(unittest.TestCase):
                 self.assertEqual((result.status, result.raw_stderr), (0, b""))
                 self.assertEqual(result.raw_stdout[:len(expected)], expected)
                 self.assertRegex(result.raw_stdout[len(expected):], rb"\A *\d+ +\d+ {10}free\r\n\Z")
-        # Neither a wildcard nor a quote inside an argument is taken apart; a
-        # drive without a disk; the reason is the system's text, on one line.
+        # Wildcards and quotes inside an argument stay; a drive without a disk.
         nowhere = spare_drive("QRSTUVWX") + ":\\x"
         for args, what in ((["*"], "cannot read directory"), (['x"y'], "cannot read directory"),
                            (["missing"], "cannot read directory"), ([nowhere], "cannot query drive of"),
@@ -86,9 +84,7 @@ class Win32Test(unittest.TestCase):
             run_checking_free(self, "/", ["-b"], "b", os.statvfs("/").f_frsize, cwd=self.root)
 
     def test_start_paths_read_in_the_ansi_code_page(self):
-        # Where "\\" is the trail byte of a double-byte character, the path
-        # does not end in a separator; in a single-byte code page no byte is
-        # a lead byte.
+        # A "\\" that trails a double-byte character ends no path.
         make_locale(self.root, "ja_JP.UTF-8", "UTF-8")
         for locale, name, typed, row in (("C.UTF-8", "caf\u00e9", "caf\u00e9\\", b"caf\xe9\\sub"),
                                          ("ja_JP.UTF-8", "\u8868", "\u8868", b"\x95\\\\sub")):  # 0x95 0x5C

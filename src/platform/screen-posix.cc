@@ -6,6 +6,7 @@
 #endif
 #include <curses.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -109,10 +110,14 @@ int KeyOf(int code) {
 
 class CursesScreen : public Screen {
  public:
-  explicit CursesScreen(SCREEN* screen) : screen_(screen) {}
+  // `wake` is a pipe, both ends non-blocking: a byte in it is a Wake not yet
+  // seen, so that one made before ReadKey waits is not lost.
+  CursesScreen(SCREEN* screen, const int wake[2]) : screen_(screen), woken_(wake[0]), wake_(wake[1]) {}
   ~CursesScreen() override {
     endwin();
     delscreen(screen_);
+    close(woken_);
+    close(wake_);
   }
 
   int Rows() const override { return LINES; }
@@ -136,11 +141,38 @@ class CursesScreen : public Screen {
 
   void Show() override { refresh(); }
 
+  // ncurses waits on the terminal alone, so the wait for a key or a Wake is
+  // this one's; ncurses is asked first for what it holds already, a resize
+  // among it, and asked to read only once the terminal has something.
   int ReadKey(int timeout_ms) override {
+    int key = NextKey(0);
+    if (key == kKeyNone && !caught_signal) {
+      pollfd ready[] = {{STDIN_FILENO, POLLIN, 0}, {woken_, POLLIN, 0}};
+      int count = poll(ready, 2, timeout_ms);
+      if (count > 0 && ready[1].revents) {
+        char drained[64];
+        while (read(woken_, drained, sizeof drained) > 0) {
+        }
+      } else if (count != 0) {  // a key, or a signal that may be a resize
+        key = NextKey(count > 0 ? timeout_ms : 0);
+      }
+    }
+    return caught_signal ? kKeyInterrupt : key;
+  }
+
+  void Wake() override {
+    char byte = 0;
+    // A full pipe holds a Wake already.
+    if (write(wake_, &byte, 1) < 0) return;
+  }
+
+  int Signal() const override { return caught_signal; }
+
+ private:
+  int NextKey(int timeout_ms) {
     timeout(timeout_ms);
     wint_t ch;
     int kind = get_wch(&ch);
-    if (caught_signal) return kKeyInterrupt;
     if (kind == ERR) return kKeyNone;
     if (kind == KEY_CODE_YES) return KeyOf(static_cast<int>(ch));
     if (ch == L'\r' || ch == L'\n') return kKeyEnter;
@@ -148,11 +180,9 @@ class CursesScreen : public Screen {
     return static_cast<int>(ch);
   }
 
-  int Signal() const override { return caught_signal; }
-
- private:
   HeldStderr held_stderr_;
   SCREEN* screen_;
+  int woken_, wake_;
 };
 
 }  // namespace
@@ -162,14 +192,25 @@ std::unique_ptr<Screen> Screen::Open(std::string* why) {
     *why = "standard input and output must be a terminal";
     return nullptr;
   }
+  int wake[2];
+  if (pipe(wake) != 0) {
+    *why = std::strerror(errno);
+    return nullptr;
+  }
+  for (int end : wake) {
+    fcntl(end, F_SETFD, FD_CLOEXEC);
+    fcntl(end, F_SETFL, O_NONBLOCK);
+  }
   std::setlocale(LC_CTYPE, "");
   CatchEndingSignals();
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (!screen) {
+    close(wake[0]);
+    close(wake[1]);
     *why = "cannot use the terminal (is TERM set?)";
     return nullptr;
   }
-  auto opened = std::make_unique<CursesScreen>(screen);
+  auto opened = std::make_unique<CursesScreen>(screen, wake);
   cbreak();
   noecho();
   nonl();

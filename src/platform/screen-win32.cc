@@ -52,9 +52,10 @@ int KeyOf(const KEY_EVENT_RECORD& key) {
 
 class ConsoleScreen : public Screen {
  public:
-  ConsoleScreen(HANDLE input, HANDLE shown, HANDLE own, DWORD input_mode)
-      : input_(input), shown_(shown), own_(own), input_mode_(input_mode) {}
+  ConsoleScreen(HANDLE input, HANDLE shown, HANDLE own, HANDLE woken, DWORD input_mode)
+      : input_(input), shown_(shown), own_(own), woken_(woken), input_mode_(input_mode) {}
   ~ConsoleScreen() override {
+    CloseHandle(woken_);
     SetConsoleActiveScreenBuffer(shown_);
     SetConsoleMode(input_, input_mode_);
     CloseHandle(own_);
@@ -82,13 +83,18 @@ class ConsoleScreen : public Screen {
 
   int ReadKey(int timeout_ms) override {
     if (caught_event) return kKeyInterrupt;
-    if (WaitForSingleObject(input_, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) return kKeyNone;
+    HANDLE waits[] = {input_, woken_};
+    if (WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) return kKeyNone;
     INPUT_RECORD record;
     DWORD read;
     if (!ReadConsoleInputW(input_, &record, 1, &read) || read == 0) return kKeyNone;
     if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) return kKeyResize;
     if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return kKeyNone;
     return KeyOf(record.Event.KeyEvent);
+  }
+
+  void Wake() override {
+    SetEvent(woken_);
   }
 
   int Signal() const override { return 0; }
@@ -101,6 +107,7 @@ class ConsoleScreen : public Screen {
   }
 
   HANDLE input_, shown_, own_;
+  HANDLE woken_;  // set by Wake; reset as a wait sees it
   DWORD input_mode_;
 };
 
@@ -113,9 +120,15 @@ std::unique_ptr<Screen> Screen::Open(std::string* why) {
     *why = "standard input and output must be a console";
     return nullptr;
   }
+  HANDLE woken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!woken) {
+    *why = "cannot make the browser's wake-up event";
+    return nullptr;
+  }
   HANDLE own = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          CONSOLE_TEXTMODE_BUFFER, nullptr);
   if (own == INVALID_HANDLE_VALUE || !SetConsoleActiveScreenBuffer(own)) {
+    CloseHandle(woken);
     *why = "cannot use the console";
     return nullptr;
   }
@@ -123,7 +136,7 @@ std::unique_ptr<Screen> Screen::Open(std::string* why) {
   SetConsoleCursorInfo(own, &cursor);
   SetConsoleMode(input, ENABLE_WINDOW_INPUT);
   SetConsoleCtrlHandler(Catch, TRUE);
-  return std::make_unique<ConsoleScreen>(input, shown, own, input_mode);
+  return std::make_unique<ConsoleScreen>(input, shown, own, woken, input_mode);
 }
 
 void RaiseAgain(int signal) { std::exit(128 + signal); }

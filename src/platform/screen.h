@@ -46,6 +46,10 @@ class Screen {
   virtual void Show() = 0;
   // The next key, waiting at most `timeout_ms`; kKeyNone when none came.
   virtual int ReadKey(int timeout_ms) = 0;
+  // Ends the wait of ReadKey, the one under way or else the next, with
+  // kKeyNone: how another thread has the screen drawn at once. Safe from any
+  // thread while the screen is open.
+  virtual void Wake() = 0;
   // The signal that kKeyInterrupt stood for, to end the process by it once
   // the terminal is given back; 0 when none came.
   virtual int Signal() const = 0;

@@ -13,14 +13,16 @@
 namespace {
 
 // How often the screen is drawn again while the scan runs, for its live
-// counts, and at most how long a signal waits to be seen once it has ended
-// (one that reaches the waiting thread is seen at once).
+// counts (its end wakes the screen at once), and at most how long a signal
+// waits to be seen once it has ended (one that reaches the waiting thread is
+// seen at once).
 constexpr int kScanningRedrawMs = 100;
 constexpr int kIdleWaitMs = 1000;
 
 struct ScanJob {
   LiveTree* tree;
   const ScanLoader* load;
+  platform::Screen* screen;  // woken when the scan ends, to show its totals at once
   bool failed = false;  // the scan could not be read whole, and said why
 };
 
@@ -37,6 +39,7 @@ void RunScan(void* arg) {
     job->failed = true;
   }
   job->tree->Finish();
+  job->screen->Wake();
 }
 
 // Draws and answers keys until the browser quits or a signal ends it; then
@@ -63,7 +66,7 @@ int BrowseScan(const Options& o, const std::string& start, bool walked, const Sc
   std::unique_ptr<platform::Screen> screen = OpenScreen();
   if (!screen) return 2;
   LiveTree tree(start, o.scan, o.count_links, walked);
-  ScanJob job{&tree, &load};
+  ScanJob job{&tree, &load, screen.get()};
   platform::Thread* thread = platform::StartThread(RunScan, &job);
   if (!thread) RunScan(&job);
   Browser browser(&tree, o.view.units, o.view.key);

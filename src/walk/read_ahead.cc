@@ -157,17 +157,18 @@ void ReadAhead::Await(DirNode* node) {
       // Only paused reads hold the descriptors it needs.
       GiveBackPaused();
     } else {
-      // While a reader has it, the printer waits for it: another request
-      // done here would be one the reader does next, and the two would
-      // take turns. While reads under way hold the descriptors it needs,
-      // the printer does another request.
+      // While a reader has it, the printer reads beyond what is queued,
+      // and waits only with nothing there to read: a queued request done
+      // here would be one the reader does next, and the two would take
+      // turns. While reads under way hold the descriptors it needs, the
+      // printer does another request.
       if (requested) Refill();
       if (DirNode* other = requested ? nullptr : queue_.TakeOne()) {
         --in_flight_;
         Read(other);
         Finish(other, true);
       } else {
-        Collect(true);
+        Collect(!(requested && ReadAheadHere()));
       }
     }
   }
@@ -197,6 +198,17 @@ bool ReadAhead::Begin(DirNode* node, size_t allowance) {
   node->allowance = allowance;
   Recount(node, allowance == SIZE_MAX ? node->dir.listing.Bytes() : allowance);
   return true;
+}
+
+// While a reader has the head, the printer reads a piece of the first
+// directory that no request holds, as a reader would, rather than wait:
+// one the readers come to only after all that is queued for them. False
+// when there is none, no room or no descriptor for it, or memory ran out.
+bool ReadAhead::ReadAheadHere() {
+  DirNode* node = ahead_bytes_ < budget_ ? NextForReaders() : nullptr;
+  if (!node || !Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return false;
+  Read(node);
+  return Finish(node, true);
 }
 
 // The printer reads the rest of `node` itself, the directory it waits for.

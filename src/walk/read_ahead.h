@@ -4,7 +4,7 @@
 //     Refill --- request (node, allowance) ---> Take
 //        ^                                        | Read: open, one piece
 //     Collect <--- completion (the node back) -- Complete
-//     Await: reads the head itself; helps with a request when its own is taken
+//     Await: reads the head itself; while a reader has it, reads further ahead
 //
 // One thread, the printer, walks the tree depth first and prints. It owns
 // everything: the tree, the frontier (discovered directories not read yet,
@@ -111,6 +111,7 @@ class ReadAhead {
   bool Alone() const { return in_flight_ == 0 && paused_ == 0; }
   bool Begin(DirNode* node, size_t allowance);
   void ReadHere(DirNode* node);
+  bool ReadAheadHere();
   void Read(DirNode* node);
   void Collect(bool wait);
   bool Finish(DirNode* node, bool here);

@@ -202,9 +202,12 @@ bool ReadAhead::Begin(DirNode* node, size_t allowance) {
 
 // While a reader has the head, the printer reads a piece of the first
 // directory that no request holds, as a reader would, rather than wait:
-// one the readers come to only after all that is queued for them. False
-// when there is none, no room or no descriptor for it, or memory ran out.
+// one the readers come to only after all that is queued for them. Only
+// while the readers leave a processor free: else its reading takes the
+// processor it needs to keep them supplied. False when it reads nothing:
+// none to read, no room, no descriptor, or memory ran out.
 bool ReadAhead::ReadAheadHere() {
+  if (queue_.Readers() >= Processors()) return false;
   DirNode* node = ahead_bytes_ < budget_ ? NextForReaders() : nullptr;
   if (!node || !Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return false;
   Read(node);

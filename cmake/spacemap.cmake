@@ -47,6 +47,7 @@ add_library(spacemap_core STATIC
   src/spacemap/diff.cc
   src/spacemap/diff_model.cc
   src/spacemap/duration.cc
+  src/spacemap/entry_order.cc
   src/spacemap/exclude.cc
   src/spacemap/export_reader.cc
   src/spacemap/export_stream.cc

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "platform/screen.h"
+#include "spacemap/entry_order.h"
 #include "spacemap/tree.h"
 #include "spacemap/units.h"
-
-using EntryId = uint64_t;
 
 // An entry of a directory as the browser shows it.
 struct BrowseEntry {
@@ -36,72 +35,6 @@ struct BrowseEntry {
   uint64_t Size(SortKey key) const { return size[static_cast<int>(key)]; }
   uint64_t OldSize(SortKey key) const { return old_size[static_cast<int>(key)]; }
 };
-
-// How a directory's entries are ordered: by size (in a comparison, by
-// growth), name, entries below or modification time; names break ties.
-struct Ordering {
-  enum Kind { kSize, kName, kCount, kTime } kind = kSize;
-  SortKey key = SortKey::kDisk;
-  bool reversed = false;
-  bool comparison = false;
-};
-
-// The first eight bytes of `name`, zeros past its end, as one number: two
-// names compare as their prefixes do wherever those differ.
-inline uint64_t NamePrefix(std::string_view name) {
-  uint64_t prefix = 0;
-  for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
-  return prefix;
-}
-
-// An entry's place in an order: its first key (larger first) and its name,
-// whose prefix settles most ties without reading the name.
-struct SortKeyed {
-  uint64_t primary;
-  uint64_t prefix;
-  std::string_view name;
-  EntryId id;
-};
-
-// Reads what sorting `ids` as `ordering` says compares, through `fields`
-// (Size(id, key), Growth(id, key), Name(id), Items(id), Mtime(id)), once an
-// entry: compared in place, a large directory's entries lie scattered over
-// the model's memory. The names must stay where they are until sorted.
-template <typename Fields>
-void ReadSortKeys(const std::vector<EntryId>& ids, const Ordering& ordering, const Fields& fields,
-                  std::vector<SortKeyed>* keyed) {
-  constexpr uint64_t kSignBit = uint64_t(1) << 63;  // flipped, signed values order as unsigned
-  auto primary = [&](EntryId id) -> uint64_t {
-    switch (ordering.kind) {
-      case Ordering::kSize:
-        return ordering.comparison ? static_cast<uint64_t>(static_cast<int64_t>(fields.Growth(id, ordering.key))) ^ kSignBit
-                                   : fields.Size(id, ordering.key);
-      case Ordering::kCount: return fields.Items(id);
-      case Ordering::kTime: {
-        std::optional<int64_t> time = fields.Mtime(id);
-        return time ? static_cast<uint64_t>(*time) ^ kSignBit : 0;
-      }
-      case Ordering::kName: break;
-    }
-    return 0;  // the name alone
-  };
-  keyed->clear();
-  keyed->reserve(ids.size());
-  for (EntryId id : ids) {
-    std::string_view name = fields.Name(id);
-    keyed->push_back(SortKeyed{primary(id), NamePrefix(name), name, id});
-  }
-}
-
-// Sorts what ReadSortKeys read into `ids`, names breaking ties.
-void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids);
-
-template <typename Fields>
-void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& fields) {
-  std::vector<SortKeyed> keyed;
-  ReadSortKeys(*ids, ordering, fields, &keyed);
-  SortKeys(&keyed, ordering.reversed, ids);
-}
 
 class BrowseModel {
  public:

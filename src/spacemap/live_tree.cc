@@ -187,20 +187,16 @@ struct LiveTree::Fields {
   std::optional<int64_t> Mtime(EntryId id) const { return MtimeOf(tree.state_->tree, static_cast<NodeIndex>(id)); }
 };
 
-// The keys are read under the lock, and sorted without it: names stay where
-// they are while the walk adds others.
+// Sorted under the lock, as the walk may add names meanwhile: in place, the
+// ids being node numbers of 32 bits.
 void LiveTree::Children(EntryId id, const Ordering& ordering, std::vector<EntryId>* children) {
-  std::vector<SortKeyed> keyed;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    children->clear();
-    if (state_->tree.Empty()) return;
-    NodeIndex dir = static_cast<NodeIndex>(id);
-    for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-      if (removed_.empty() || !removed_.count(child)) children->push_back(child);
-    ReadSortKeys(*children, ordering, Fields{*this}, &keyed);
-  }
-  SortKeys(&keyed, ordering.reversed, children);
+  std::lock_guard<std::mutex> lock(mu_);
+  children->clear();
+  if (state_->tree.Empty()) return;
+  NodeIndex dir = static_cast<NodeIndex>(id);
+  for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
+    if (removed_.empty() || !removed_.count(child)) children->push_back(child);
+  SortIds(children, ordering, Fields{*this});
 }
 
 std::vector<std::string> LiveTree::Details(EntryId id) {

@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -419,11 +420,12 @@ def ncdu_size(size):
 
 # Generous, for the sanitizer builds on a busy machine.
 DEADLINE = int(os.environ.get("BROWSER_DEADLINE", "60"))
-SOCKET = "spacemap-%d" % os.getpid()
+atexit.register(shutil.rmtree, SOCKET_DIR := tempfile.mkdtemp(prefix="spacemap-tmux-"), True)  # kill-server leaves it
+SOCKET = os.path.join(SOCKET_DIR, "socket")
 
 
 def tmux(*args):
-    return subprocess.run(["tmux", "-L", SOCKET] + list(args), capture_output=True, check=False)
+    return subprocess.run(["tmux", "-S", SOCKET] + list(args), capture_output=True, check=False)
 
 
 class Pane:

@@ -8,7 +8,7 @@ uint64_t NamePrefix(std::string_view name) {
   return prefix;
 }
 
-void SortKeys(std::vector<SortKeyed>* keyed, std::vector<EntryId>* ids) {
+void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids) {
   std::sort(keyed->begin(), keyed->end(), [](const SortKeyed& a, const SortKeyed& b) {
     if (a.primary != b.primary) return a.primary > b.primary;
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -16,4 +16,5 @@ void SortKeys(std::vector<SortKeyed>* keyed, std::vector<EntryId>* ids) {
   });
   ids->resize(keyed->size());
   for (size_t i = 0; i < keyed->size(); ++i) (*ids)[i] = (*keyed)[i].id;
+  if (reversed) std::reverse(ids->begin(), ids->end());
 }

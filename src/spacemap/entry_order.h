@@ -113,8 +113,21 @@ struct SortKeyed {
 
 uint64_t NamePrefix(std::string_view name);
 
-// Sorts what was read into `ids`, names breaking ties.
-void SortKeys(std::vector<SortKeyed>* keyed, std::vector<EntryId>* ids);
+// Reads, once an entry, what sorting `ids` compares: the names must stay
+// where they are until SortKeys has run.
+template <typename Fields>
+void ReadSortKeys(const std::vector<EntryId>& ids, const Ordering& ordering, const Fields& fields,
+                  std::vector<SortKeyed>* keyed) {
+  keyed->clear();
+  keyed->reserve(ids.size());
+  for (EntryId id : ids) {
+    std::string_view name = fields.Name(id);
+    keyed->push_back(SortKeyed{PrimaryOf(id, ordering, fields), NamePrefix(name), name, id});
+  }
+}
+
+// Sorts what ReadSortKeys read into `ids`, names and then ids breaking ties.
+void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids);
 
 // Sorts `ids` as `ordering` says, names breaking ties and then ids. Ids of
 // 32 bits sort in place (NarrowSort); wider ones through a copy of their
@@ -122,17 +135,12 @@ void SortKeys(std::vector<SortKeyed>* keyed, std::vector<EntryId>* ids);
 template <typename Fields>
 void SortIds(std::vector<EntryId>* ids, const Ordering& ordering, const Fields& fields) {
   using Narrow = NarrowSort<Fields>;
-  if (std::all_of(ids->begin(), ids->end(), [](EntryId id) { return id <= Narrow::kIdBits; })) {
-    Narrow(ordering, fields).Sort(ids->data(), ids->data() + ids->size(), 0);
-    for (EntryId& slot : *ids) slot &= Narrow::kIdBits;
-  } else {
+  if (!std::all_of(ids->begin(), ids->end(), [](EntryId id) { return id <= Narrow::kIdBits; })) {
     std::vector<SortKeyed> keyed;
-    keyed.reserve(ids->size());
-    for (EntryId id : *ids) {
-      std::string_view name = fields.Name(id);
-      keyed.push_back(SortKeyed{PrimaryOf(id, ordering, fields), NamePrefix(name), name, id});
-    }
-    SortKeys(&keyed, ids);
+    ReadSortKeys(*ids, ordering, fields, &keyed);
+    return SortKeys(&keyed, ordering.reversed, ids);
   }
+  Narrow(ordering, fields).Sort(ids->data(), ids->data() + ids->size(), 0);
+  for (EntryId& slot : *ids) slot &= Narrow::kIdBits;
   if (ordering.reversed) std::reverse(ids->begin(), ids->end());
 }

@@ -18,7 +18,7 @@ struct Entry {
 struct Fields {
   const std::map<EntryId, Entry>& entries;
   uint64_t Size(EntryId id, SortKey) const { return entries.at(id).size; }
-  long double Growth(EntryId id, SortKey) const { return static_cast<long double>(entries.at(id).size) - 5000; }
+  long double Growth(EntryId id, SortKey) const { return static_cast<long double>(entries.at(id).size >> 1) - 5000; }
   std::string_view Name(EntryId id) const { return entries.at(id).name; }
   uint64_t Items(EntryId id) const { return entries.at(id).size % 7; }
   std::optional<int64_t> Mtime(EntryId id) const { return entries.at(id).mtime; }

@@ -187,16 +187,24 @@ struct LiveTree::Fields {
   std::optional<int64_t> Mtime(EntryId id) const { return MtimeOf(tree.state_->tree, static_cast<NodeIndex>(id)); }
 };
 
-// Sorted under the lock, as the walk may add names meanwhile: in place, the
-// ids being node numbers of 32 bits.
+// A directory the walk has ended sorts in place under the lock, as its
+// names are read while sorting. One still walked is sorted again at every
+// redraw: its keys are read under the lock and sorted without it, so that
+// a large one does not hold the walk up (names stay where they are while
+// the walk adds others).
 void LiveTree::Children(EntryId id, const Ordering& ordering, std::vector<EntryId>* children) {
-  std::lock_guard<std::mutex> lock(mu_);
-  children->clear();
-  if (state_->tree.Empty()) return;
-  NodeIndex dir = static_cast<NodeIndex>(id);
-  for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
-    if (removed_.empty() || !removed_.count(child)) children->push_back(child);
-  SortIds(children, ordering, Fields{*this});
+  std::vector<SortKeyed> keyed;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    children->clear();
+    if (state_->tree.Empty()) return;
+    NodeIndex dir = static_cast<NodeIndex>(id);
+    for (NodeIndex child = dir + 1, end = End(dir); child < end; child = End(child))
+      if (removed_.empty() || !removed_.count(child)) children->push_back(child);
+    if (!Open(dir)) return SortIds(children, ordering, Fields{*this});
+    ReadSortKeys(*children, ordering, Fields{*this}, &keyed);
+  }
+  SortKeys(&keyed, ordering.reversed, children);
 }
 
 std::vector<std::string> LiveTree::Details(EntryId id) {

@@ -96,6 +96,7 @@ ReadAhead::ReadAhead(const char* start_path, DirReader& reader, PoolSize pool, s
 void ReadAhead::Start(const char* start_path) {
   root_.dir.name = start_path;
   frontier_ = &root_;
+  processors_ = Processors();
   reader_cap_ = std::min({kMaxThreads, reader_.ConcurrentReads(), queue_.MostThreads()}) - 1;
   // Room for every reader now: starting one allocates nothing more here.
   readers_.reserve(reader_cap_);
@@ -207,11 +208,12 @@ bool ReadAhead::Begin(DirNode* node, size_t allowance) {
 // processor it needs to keep them supplied. False when it reads nothing:
 // none to read, no room, no descriptor, or memory ran out.
 bool ReadAhead::ReadAheadHere() {
-  if (queue_.Readers() >= Processors()) return false;
+  if (queue_.Readers() >= processors_) return false;
   DirNode* node = ahead_bytes_ < budget_ ? NextForReaders() : nullptr;
   if (!node || !Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return false;
   Read(node);
-  return Finish(node, true);
+  // A read put back for want of a descriptor waits for reads under way.
+  return Finish(node, true) && node->state != DirNode::State::kUnread;
 }
 
 // The printer reads the rest of `node` itself, the directory it waits for.

@@ -136,6 +136,7 @@ class ReadAhead {
   size_t ahead_bytes_ = 0;
   size_t in_flight_ = 0;            // requests pushed and not finished
   size_t reader_cap_;               // lowered when the system refuses a thread or memory
+  size_t processors_;
   bool starved_ = false;            // memory ran out: the printer reads alone from now on
   ReadQueue queue_;
   std::vector<platform::Thread*> readers_;

@@ -1,13 +1,5 @@
 #include "spacemap/entry_order.h"
 
-// Two names compare as their prefixes do wherever those differ: zeros
-// past a name's end, and no name holds one.
-uint64_t NamePrefix(std::string_view name) {
-  uint64_t prefix = 0;
-  for (size_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
-  return prefix;
-}
-
 void SortKeys(std::vector<SortKeyed>* keyed, bool reversed, std::vector<EntryId>* ids) {
   std::sort(keyed->begin(), keyed->end(), [](const SortKeyed& a, const SortKeyed& b) {
     if (a.primary != b.primary) return a.primary > b.primary;

@@ -41,6 +41,15 @@ uint64_t PrimaryOf(EntryId id, const Ordering& ordering, const Fields& fields) {
   return 0;
 }
 
+// `count` (at most 8) bytes of `name` from `at`, zeros past its end, as one
+// number: names compare as these do wherever they differ, as no name holds
+// a NUL.
+inline uint64_t NameBytes(std::string_view name, size_t at, size_t count) {
+  uint64_t bytes = 0;
+  for (size_t i = at; i < at + count; ++i) bytes = bytes << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
+  return bytes;
+}
+
 // Ids of 32 bits are sorted in their own vector, without a copy of their
 // keys, which for a large directory would take more memory than its
 // entries do in the scan. While a run of ids is sorted, each one's slot
@@ -82,11 +91,7 @@ class NarrowSort {
       uint64_t larger_first = ~PrimaryOf(id, ordering_, fields_);
       return static_cast<uint32_t>(digit == 0 ? larger_first >> 32 : larger_first);
     }
-    std::string_view name = fields_.Name(id);
-    size_t at = (digit - primary_digits_) * 4;
-    uint32_t bytes = 0;
-    for (size_t i = at; i < at + 4; ++i) bytes = bytes << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
-    return bytes;
+    return static_cast<uint32_t>(NameBytes(fields_.Name(id), (digit - primary_digits_) * 4, 4));
   }
 
   void SortWhole(EntryId* begin, EntryId* end) const {
@@ -111,8 +116,6 @@ struct SortKeyed {
   EntryId id;
 };
 
-uint64_t NamePrefix(std::string_view name);
-
 // Reads, once an entry, what sorting `ids` compares: the names must stay
 // where they are until SortKeys has run.
 template <typename Fields>
@@ -122,7 +125,7 @@ void ReadSortKeys(const std::vector<EntryId>& ids, const Ordering& ordering, con
   keyed->reserve(ids.size());
   for (EntryId id : ids) {
     std::string_view name = fields.Name(id);
-    keyed->push_back(SortKeyed{PrimaryOf(id, ordering, fields), NamePrefix(name), name, id});
+    keyed->push_back(SortKeyed{PrimaryOf(id, ordering, fields), NameBytes(name, 0, 8), name, id});
   }
 }
 

@@ -201,6 +201,12 @@ bool ReadAhead::Begin(DirNode* node, size_t allowance) {
   return true;
 }
 
+// What a piece read ahead of the printer may count: what `node` counts
+// already and at most a piece more, within the budget's room.
+size_t ReadAhead::PieceAllowance(const DirNode* node) const {
+  return node->counted + std::min(budget_ - ahead_bytes_, piece_);
+}
+
 // While a reader has the head, the printer reads a piece of the first
 // directory that no request holds, as a reader would, rather than wait:
 // one the readers come to only after all that is queued for them. Only
@@ -210,7 +216,7 @@ bool ReadAhead::Begin(DirNode* node, size_t allowance) {
 bool ReadAhead::ReadAheadHere() {
   if (queue_.Readers() >= processors_) return false;
   DirNode* node = ahead_bytes_ < budget_ ? NextForReaders() : nullptr;
-  if (!node || !Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return false;
+  if (!node || !Begin(node, PieceAllowance(node))) return false;
   Read(node);
   // A read put back for want of a descriptor waits for reads under way.
   return Finish(node, true) && node->state != DirNode::State::kUnread;
@@ -304,7 +310,7 @@ void ReadAhead::Refill() {
   while (in_flight_ < kRequestsPerReader * readers && ahead_bytes_ < budget_) {
     DirNode* node = NextForReaders();
     if (!node) return;
-    if (!Begin(node, node->counted + std::min(budget_ - ahead_bytes_, piece_))) return;
+    if (!Begin(node, PieceAllowance(node))) return;
     ++in_flight_;
     if (queue_.Push(node) && queue_.Readers() < readers) StartReader();
   }

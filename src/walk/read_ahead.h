@@ -112,6 +112,7 @@ class ReadAhead {
   bool Begin(DirNode* node, size_t allowance);
   void ReadHere(DirNode* node);
   bool ReadAheadHere();
+  size_t PieceAllowance(const DirNode* node) const;
   void Read(DirNode* node);
   void Collect(bool wait);
   bool Finish(DirNode* node, bool here);
@@ -136,7 +137,7 @@ class ReadAhead {
   size_t ahead_bytes_ = 0;
   size_t in_flight_ = 0;            // requests pushed and not finished
   size_t reader_cap_;               // lowered when the system refuses a thread or memory
-  size_t processors_;
+  size_t processors_;               // counted once, at the start
   bool starved_ = false;            // memory ran out: the printer reads alone from now on
   ReadQueue queue_;
   std::vector<platform::Thread*> readers_;

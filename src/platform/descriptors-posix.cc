@@ -106,18 +106,15 @@ ReadEnd Descriptors::EndPiece(Dir* dir, bool alone) {
   }
   if (h.reading) return ReadEnd::kMore;
   h.begun = false;
-  if (h.fd >= 0) {
-    assert(dir->listing.subdirs > 0);
+  assert(h.fd < 0 || dir->listing.subdirs > 0);
+  if (dir->listing.subdirs > 0) {
     h.unopened = static_cast<uint32_t>(dir->listing.subdirs);
     h.depth = dir->parent ? dir->parent->handle.depth + 1 : 0;
-    Link(dir);  // the room of the read goes to the descriptor kept
-  } else {
-    if (dir->listing.subdirs > 0) {
-      h.unopened = static_cast<uint32_t>(dir->listing.subdirs);
-      h.depth = dir->parent ? dir->parent->handle.depth + 1 : 0;
-    }
-    --used_;
   }
+  if (h.fd >= 0)
+    Link(dir);  // the room of the read goes to the descriptor kept
+  else
+    --used_;
   Check();
   return ReadEnd::kEnded;
 }
@@ -227,16 +224,10 @@ int Descriptors::ByName(Dir* dir) {
   for (size_t left = levels; left > 0 && fd != -1; left -= std::min(left, kChunk)) {
     Dir* chunk[kChunk];
     size_t n = std::min(left, kChunk);
-    Dir* d = dir;
-    for (size_t skip = left - n; skip > 0; --skip) d = d->parent;
+    Dir* d = Above(dir, left - n);
     for (size_t i = n; i-- > 0; d = d->parent) chunk[i] = d;
     for (size_t i = 0; i < n && fd != -1; ++i) {
-      int next = OpenAt(fd, chunk[i]->name, chunk[i]->parent == nullptr);
-      if (next >= 0 && !system_.Is(next, chunk[i]->id)) {
-        system_.Close(next);
-        next = -1;
-        errno = ESTALE;
-      }
+      int next = Checked(OpenAt(fd, chunk[i]->name, chunk[i]->parent == nullptr), chunk[i]);
       int error = errno;
       if (own)
         system_.Close(fd);
@@ -289,10 +280,12 @@ void Descriptors::Retire(Dir* dir) {
   Check();
 }
 
-// `fd` when it opens `dir`, the directory read there; else it is closed: -1.
+// `fd` when it opens `dir`, the directory read there; else it is closed:
+// -1, with ESTALE when it opened another.
 int Descriptors::Checked(int fd, const Dir* dir) {
   if (fd < 0 || system_.Is(fd, dir->id)) return fd;
   system_.Close(fd);
+  errno = ESTALE;
   return -1;
 }
 

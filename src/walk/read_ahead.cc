@@ -151,7 +151,7 @@ void ReadAhead::Await(DirNode* node) {
   while (node->state != DirNode::State::kRead) {
     assert(node == frontier_);
     bool requested = node->state == DirNode::State::kRequested;
-    if (requested ? queue_.Withdraw(node) : Begin(node, SIZE_MAX)) {
+    if (requested ? !Dispatching() && queue_.Withdraw(node) : Begin(node, SIZE_MAX)) {
       in_flight_ -= requested;
       ReadHere(node);
     } else if (!requested && in_flight_ == 0) {
@@ -215,7 +215,7 @@ size_t ReadAhead::PieceAllowance(const DirNode* node) const {
 // none to read, no room, no descriptor, or memory ran out.
 bool ReadAhead::ReadAheadHere() {
   if (queue_.Readers() >= processors_) return false;
-  DirNode* node = ahead_bytes_ < budget_ ? NextForReaders() : nullptr;
+  DirNode* node = ahead_bytes_ < budget_ ? NextForReaders(true) : nullptr;
   if (!node || !Begin(node, PieceAllowance(node))) return false;
   Read(node);
   // A read put back for want of a descriptor waits for reads under way.
@@ -307,8 +307,9 @@ void ReadAhead::Recount(DirNode* node, size_t bytes) {
 void ReadAhead::Refill() {
   if (reader_cap_ == 0 || starved_) return;
   size_t readers = std::min(queue_.Wanted() - 1, reader_cap_);
+  bool printer_reads_next = !Dispatching();
   while (in_flight_ < kRequestsPerReader * readers && ahead_bytes_ < budget_) {
-    DirNode* node = NextForReaders();
+    DirNode* node = NextForReaders(printer_reads_next);
     if (!node) return;
     if (!Begin(node, PieceAllowance(node))) return;
     ++in_flight_;
@@ -317,15 +318,21 @@ void ReadAhead::Refill() {
 }
 
 // The first node that no request holds, but the head while it is the
-// printer's next, which it reads itself when it comes to it.
-DirNode* ReadAhead::NextForReaders() const {
+// printer's next, when it reads that itself as it comes to it.
+DirNode* ReadAhead::NextForReaders(bool printer_reads_next) const {
   DirNode* node = frontier_;
-  if (node && node->state != DirNode::State::kRequested && node->parent == printer_in_) node = node->next;
+  if (printer_reads_next && node && node->state != DirNode::State::kRequested && node->parent == printer_in_)
+    node = node->next;
   size_t skipped = 0;
   for (; node && node->state == DirNode::State::kRequested; node = node->next) ++skipped;
   assert(skipped <= in_flight_);
   return node;
 }
+
+// Where reads wait on the file system rather than work, the pool has grown
+// past the processors: the printer then leaves every read it can to the
+// readers, as one of its own would hold up the requests they wait for.
+bool ReadAhead::Dispatching() { return queue_.Wanted() > processors_ && queue_.Readers() > 0; }
 
 // A paused read lets go of its descriptor and listing, to be read again.
 void ReadAhead::GiveBackPaused() {

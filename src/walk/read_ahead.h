@@ -26,13 +26,16 @@
 // - The head of the frontier is the printer's while it is a subdirectory
 //   of the directory the printer walks: readers get the nodes after it, so
 //   that a chain of single subdirectories is not handed to and fro. Further
-//   ahead of the printer, readers take it too.
+//   ahead of the printer, readers take it too, and always where the pool
+//   has grown past the processors (reads wait rather than work): there the
+//   printer reads only what no request can hold.
 // - Every directory is read once, unless memory runs out: then what was
 //   read ahead is let go and read again later.
 //
 // Why nothing hangs: a reader waits only for a request; the printer waits
 // only for a completion, and only while a reader holds a request, which it
-// completes after a bounded piece. A read that finds no descriptor waits
+// completes after a bounded piece, or while readers live to take one
+// queued; the last to end wakes it. A read that finds no descriptor waits
 // for reads under way; with none under way or paused it is alone, and goes
 // on or fails as one thread would.
 #pragma once
@@ -119,7 +122,8 @@ class ReadAhead {
   void Publish(DirNode* node);
   void Recount(DirNode* node, size_t bytes);
   void Refill();
-  DirNode* NextForReaders() const;
+  DirNode* NextForReaders(bool printer_reads_next) const;
+  bool Dispatching();
   void GiveBackPaused();
   void StartReader();
   void Starve(DirNode* head);

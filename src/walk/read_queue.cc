@@ -46,8 +46,10 @@ DirNode* ReadQueue::TakeOne() {
 
 DirNode* ReadQueue::Completions(bool wait) {
   std::unique_lock<std::mutex> lock(mu_);
-  // Only readers complete; a wait with none left would never end.
-  assert(!wait || live_ > 0 || completions_.head);
+  // Only readers complete; a wait with none left would never end. A reader
+  // that runs out of memory completes before it ends; idle ones all end
+  // only when the pool went back to the printer alone, waking the wait.
+  assert(!wait || live_ > 0 || completions_.head || pool_.Wanted() == 1);
   if (wait) completed_.wait(lock, [this] { return completions_.head || live_ == 0; });
   DirNode* all = completions_.head;
   completions_ = List();

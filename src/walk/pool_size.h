@@ -35,6 +35,8 @@ class PoolSize {
               Clock::time_point now);
   size_t Wanted() const { return wanted_; }
   size_t Most() const { return max_; }
+  // Reads were found to wait rather than work: the pool is past its start.
+  bool Grown() const { return wanted_ > start_; }
   // No sample can change it any more.
   bool Settled() const { return settled_; }
 

@@ -42,6 +42,8 @@ class FakeReader : public DirReader {
     return false;
   };
   std::thread::id printer = std::this_thread::get_id();
+  // How long each piece takes, as on a file system whose every request waits.
+  std::chrono::milliseconds latency{0};
 
   bool Begin(platform::Dir* dir, bool alone) override {
     if (!dir->handle.reading) {
@@ -67,6 +69,7 @@ class FakeReader : public DirReader {
       ~PieceEnd() { fake->Requested(dir, -1); }
     } piece_end{this, dir};
     if (fail_alloc(path, std::this_thread::get_id() == printer)) throw std::bad_alloc();
+    std::this_thread::sleep_for(latency);
     const FakeDir& fake = tree.at(path);
     dir->handle.reading = true;
     for (size_t i = listing.entries.size(), in_piece = 0; i < fake.files; ++i, ++in_piece) {
@@ -179,6 +182,10 @@ std::vector<std::string> PrintOrder(ReadAhead* read_ahead, FakeReader* fake,
 }
 
 PoolSize Fixed(size_t threads) { return PoolSize(threads, threads, platform::Now(), platform::BusyProcessorTime); }
+// 0 threads: a pool of two on an idle machine, which grows while reads wait.
+PoolSize Pool(size_t threads) {
+  return threads ? Fixed(threads) : PoolSize(2, 16, platform::Now(), [] { return std::chrono::nanoseconds(0); });
+}
 
 // Wide directories side by side, each with two small ones below.
 void MakeWideTree(FakeReader* reader) {
@@ -206,10 +213,11 @@ std::vector<std::string> ModelOrder(const FakeReader& fake) {
 // again; at most the budget and one listing per thread are held at once.
 TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
   for (size_t budget : {size_t(1), size_t(8 << 10), size_t(1) << 30}) {
-    for (size_t threads : {1, 2, 8}) {
+    for (size_t threads : {1, 2, 8, 0}) {
       FakeReader fake;
       MakeWideTree(&fake);
-      ReadAhead read_ahead("r", fake, Fixed(threads), budget);
+      fake.latency = std::chrono::milliseconds(threads ? 0 : 5);
+      ReadAhead read_ahead("r", fake, Pool(threads), budget);
       size_t widest = 0;
       // Readers get as far ahead as they may: the printer lets them read
       // all it asked for before it goes on.
@@ -223,7 +231,7 @@ TEST(ReadAheadTest, ReadsEachDirectoryOnceInTheBudgetWhateverTheThreads) {
           << budget << " " << threads;
       for (const auto& [path, reads] : fake.Get(fake.reads_)) EXPECT_EQ(reads, 1) << path;
       if (budget < (1 << 30)) {
-        EXPECT_LE(fake.Get(fake.peak_), budget + (threads + 1) * widest) << budget << " " << threads;
+        EXPECT_LE(fake.Get(fake.peak_), budget + ((threads ? threads : 16) + 1) * widest) << budget << " " << threads;
       }
     }
   }

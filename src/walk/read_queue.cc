@@ -66,6 +66,11 @@ size_t ReadQueue::Readers() {
   return live_;
 }
 
+bool ReadQueue::Grown() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pool_.Grown() && live_ > 0;
+}
+
 size_t ReadQueue::MostThreads() {
   std::lock_guard<std::mutex> lock(mu_);
   return pool_.Most();

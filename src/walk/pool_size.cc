@@ -4,10 +4,8 @@
 #include <utility>
 
 PoolSize::PoolSize(size_t start, size_t max, Clock::time_point now, CpuClock busy_cpu)
-    : wanted_(std::min(start, max)), start_(wanted_), max_(max), settled_(wanted_ >= max),
-      busy_cpu_(std::move(busy_cpu)), window_start_(now) {
-  if (!settled_) busy_cpu_at_window_start_ = busy_cpu_();
-}
+    : wanted_(std::min(start, max)), start_(wanted_), max_(max), busy_cpu_(std::move(busy_cpu)),
+      window_start_(now), busy_cpu_at_window_start_(busy_cpu_()) {}
 
 void PoolSize::Sample(size_t reads, size_t entries, std::chrono::nanoseconds wall, std::chrono::nanoseconds cpu,
                       Clock::time_point now) {
@@ -26,6 +24,7 @@ void PoolSize::CloseWindow(Clock::time_point now) {
   std::chrono::nanoseconds busy_cpu = busy_cpu_();
   bool processors_busy = Seconds(busy_cpu - busy_cpu_at_window_start_).count() >= kBusyProcessors * start_ * window;
   bool waiting = cpu_ * 2 < wall_ && !processors_busy;
+  waiting_ = waiting;
   if (rate_before_growth_ > 0 && rate < rate_before_growth_ * 1.2) {
     wanted_ = wanted_before_growth_;
     settled_ = true;

@@ -35,8 +35,9 @@ class PoolSize {
               Clock::time_point now);
   size_t Wanted() const { return wanted_; }
   size_t Most() const { return max_; }
-  // Reads were found to wait rather than work: the pool is past its start.
-  bool Grown() const { return wanted_ > start_; }
+  // The last window found reads waiting rather than working. A fixed pool
+  // samples only until it finds them waiting.
+  bool Waiting() const { return waiting_; }
   // No sample can change it any more.
   bool Settled() const { return settled_; }
 
@@ -52,7 +53,8 @@ class PoolSize {
 
   size_t wanted_;
   const size_t start_, max_;
-  bool settled_;
+  bool settled_ = false;
+  bool waiting_ = false;
   double rate_before_growth_ = 0;  // entries per second in the window before the last step; 0 when none
   size_t wanted_before_growth_ = 0;
   CpuClock busy_cpu_;

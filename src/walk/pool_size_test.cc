@@ -1,5 +1,6 @@
 // The pool grows while reads wait and processors are left, by steps that pay
 // (from twice to eight times), up to its maximum; a fixed pool never changes.
+// Either tells whether reads were last found waiting.
 #include "walk/pool_size.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,14 @@ struct Case {
   size_t start, max;
   std::vector<Window> windows;
   std::vector<size_t> wanted;  // after each window
+  bool waiting = true;         // after the last
 };
 
 TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
   const std::vector<Case> cases = {
       {"fixed", 4, 4, {{0.1, 10}, {0.1, 100}}, {4, 4}},
-      {"reads that work", 2, 256, {{1.0, 10}, {0.6, 100}, {0.5, 1000}}, {2, 2, 2}},
+      {"fixed, reads that work", 4, 4, {{0.1, 10, 0.95}, {1.0, 10}}, {4, 4}, false},
+      {"reads that work", 2, 256, {{1.0, 10}, {0.6, 100}, {0.5, 1000}}, {2, 2, 2}, false},
       {"reads that wait a little, faster each time", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 40}}, {5, 10, 20}},
       {"reads that wait long", 2, 256, {{0.05, 10}, {0.05, 20}, {0.0, 40}}, {16, 40, 256}},
       {"a step that does not pay is taken back", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 21}, {0.1, 100}}, {5, 10, 5, 5}},
@@ -55,6 +58,7 @@ TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
       }
       EXPECT_EQ(pool.Wanted(), c.wanted[w]) << c.what << ", window " << w;
     }
+    EXPECT_EQ(pool.Waiting(), c.waiting) << c.what;
   }
 }
 

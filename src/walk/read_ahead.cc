@@ -329,10 +329,10 @@ DirNode* ReadAhead::NextForReaders(bool printer_reads_next) const {
   return node;
 }
 
-// Where reads wait on the file system rather than work, the pool has grown:
-// the printer then leaves every read it can to the readers, as one of its
-// own would hold up the requests they wait for.
-bool ReadAhead::Dispatching() { return queue_.Grown(); }
+// Where reads wait on the file system rather than work, and readers
+// outnumber the processors, the printer leaves every read it can to them:
+// one of its own would hold up the requests they wait for.
+bool ReadAhead::Dispatching() { return queue_.Wanted() > processors_ && queue_.ReadsWait(); }
 
 // A paused read lets go of its descriptor and listing, to be read again.
 void ReadAhead::GiveBackPaused() {

@@ -26,9 +26,9 @@
 // - The head of the frontier is the printer's while it is a subdirectory
 //   of the directory the printer walks: readers get the nodes after it, so
 //   that a chain of single subdirectories is not handed to and fro. Further
-//   ahead of the printer, readers take it too, and always once the pool
-//   has grown (reads wait rather than work): then the printer reads only
-//   what no request can hold.
+//   ahead of the printer, readers take it too, and always where reads wait
+//   rather than work and readers outnumber the processors: there the
+//   printer reads only what no request can hold.
 // - Every directory is read once, unless memory runs out: then what was
 //   read ahead is let go and read again later.
 //

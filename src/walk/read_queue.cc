@@ -66,9 +66,9 @@ size_t ReadQueue::Readers() {
   return live_;
 }
 
-bool ReadQueue::Grown() {
+bool ReadQueue::ReadsWait() {
   std::lock_guard<std::mutex> lock(mu_);
-  return pool_.Grown() && live_ > 0;
+  return pool_.Waiting() && live_ > 0;
 }
 
 size_t ReadQueue::MostThreads() {

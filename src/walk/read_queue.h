@@ -31,8 +31,8 @@ class ReadQueue {
   void AddReader();
   size_t Readers();
   size_t Wanted();
-  // The pool has grown and a reader lives.
-  bool Grown();
+  // Reads were last found waiting rather than working, and a reader lives.
+  bool ReadsWait();
   size_t MostThreads();
   // Readers end once each has completed what it took; waits for that.
   void StopReaders();

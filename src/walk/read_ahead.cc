@@ -97,7 +97,7 @@ void ReadAhead::Start(const char* start_path) {
   root_.dir.name = start_path;
   frontier_ = &root_;
   processors_ = Processors();
-  reader_cap_ = std::min({kMaxThreads, reader_.ConcurrentReads(), queue_.MostThreads()}) - 1;
+  reader_cap_ = std::min({kMaxThreads, reader_.ConcurrentReads(), queue_.PoolNow().most}) - 1;
   // Room for every reader now: starting one allocates nothing more here.
   readers_.reserve(reader_cap_);
 }
@@ -151,7 +151,7 @@ void ReadAhead::Await(DirNode* node) {
   while (node->state != DirNode::State::kRead) {
     assert(node == frontier_);
     bool requested = node->state == DirNode::State::kRequested;
-    if (requested ? !Dispatching() && queue_.Withdraw(node) : Begin(node, SIZE_MAX)) {
+    if (requested ? !Dispatching(queue_.PoolNow()) && queue_.Withdraw(node) : Begin(node, SIZE_MAX)) {
       in_flight_ -= requested;
       ReadHere(node);
     } else if (!requested && in_flight_ == 0) {
@@ -214,7 +214,7 @@ size_t ReadAhead::PieceAllowance(const DirNode* node) const {
 // processor it needs to keep them supplied. False when it reads nothing:
 // none to read, no room, no descriptor, or memory ran out.
 bool ReadAhead::ReadAheadHere() {
-  if (queue_.Readers() >= processors_) return false;
+  if (queue_.PoolNow().readers >= processors_) return false;
   DirNode* node = ahead_bytes_ < budget_ ? NextForReaders(true) : nullptr;
   if (!node || !Begin(node, PieceAllowance(node))) return false;
   Read(node);
@@ -241,7 +241,7 @@ void ReadAhead::Collect(bool wait) {
     DirNode* next = node->queued;
     node->queued = nullptr;
     --in_flight_;
-    if (!Finish(node, false)) reader_cap_ = std::min(reader_cap_, queue_.Readers());
+    if (!Finish(node, false)) reader_cap_ = std::min(reader_cap_, queue_.PoolNow().readers);
     node = next;
   }
 }
@@ -306,14 +306,15 @@ void ReadAhead::Recount(DirNode* node, size_t bytes) {
 // subdirectories reach the readers only through the printer.
 void ReadAhead::Refill() {
   if (reader_cap_ == 0 || starved_) return;
-  size_t readers = std::min(queue_.Wanted() - 1, reader_cap_);
-  bool printer_reads_next = !Dispatching();
+  ReadQueue::Pool pool = queue_.PoolNow();
+  size_t readers = std::min(pool.wanted - 1, reader_cap_);
+  bool printer_reads_next = !Dispatching(pool);
   while (in_flight_ < kRequestsPerReader * readers && ahead_bytes_ < budget_) {
     DirNode* node = NextForReaders(printer_reads_next);
     if (!node) return;
     if (!Begin(node, PieceAllowance(node))) return;
     ++in_flight_;
-    if (queue_.Push(node) && queue_.Readers() < readers) StartReader();
+    if (queue_.Push(node, readers)) StartReader();
   }
 }
 
@@ -332,7 +333,9 @@ DirNode* ReadAhead::NextForReaders(bool printer_reads_next) const {
 // Where reads wait on the file system rather than work, and readers
 // outnumber the processors, the printer leaves every read it can to them:
 // one of its own would hold up the requests they wait for.
-bool ReadAhead::Dispatching() { return queue_.Wanted() > processors_ && queue_.ReadsWait(); }
+bool ReadAhead::Dispatching(const ReadQueue::Pool& pool) const {
+  return pool.wanted > processors_ && pool.reads_wait;
+}
 
 // A paused read lets go of its descriptor and listing, to be read again.
 void ReadAhead::GiveBackPaused() {
@@ -352,7 +355,7 @@ void ReadAhead::StartReader() {
   // Where the system grants fewer than asked for, the walk goes on with
   // those it got.
   queue_.EndReader();
-  reader_cap_ = std::min(reader_cap_, queue_.Readers());
+  reader_cap_ = std::min(reader_cap_, queue_.PoolNow().readers);
 }
 
 // Memory ran out for the printer's own read of `head`: the readers end,

@@ -123,7 +123,7 @@ class ReadAhead {
   void Recount(DirNode* node, size_t bytes);
   void Refill();
   DirNode* NextForReaders(bool printer_reads_next) const;
-  bool Dispatching();
+  bool Dispatching(const ReadQueue::Pool& pool) const;
   void GiveBackPaused();
   void StartReader();
   void Starve(DirNode* head);

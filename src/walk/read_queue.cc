@@ -19,11 +19,11 @@ DirNode* ReadQueue::List::PopFront() {
   return node;
 }
 
-bool ReadQueue::Push(DirNode* node) {
+bool ReadQueue::Push(DirNode* node, size_t readers) {
   std::lock_guard<std::mutex> lock(mu_);
   requests_.Append(node);
   requested_.notify_one();
-  return idle_ == 0;
+  return idle_ == 0 && live_ < readers;
 }
 
 bool ReadQueue::Withdraw(DirNode* node) {
@@ -61,24 +61,9 @@ void ReadQueue::AddReader() {
   ++live_;
 }
 
-size_t ReadQueue::Readers() {
+ReadQueue::Pool ReadQueue::PoolNow() {
   std::lock_guard<std::mutex> lock(mu_);
-  return live_;
-}
-
-bool ReadQueue::ReadsWait() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return pool_.Waiting() && live_ > 0;
-}
-
-size_t ReadQueue::MostThreads() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return pool_.Most();
-}
-
-size_t ReadQueue::Wanted() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return pool_.Wanted();
+  return Pool{live_, pool_.Wanted(), pool_.Most(), pool_.Waiting() && live_ > 0};
 }
 
 void ReadQueue::StopReaders() {

@@ -18,8 +18,17 @@ class ReadQueue {
  public:
   explicit ReadQueue(PoolSize pool) : pool_(std::move(pool)) {}
 
-  // The printer's side. Push is true when no reader waits for a request.
-  bool Push(DirNode* node);
+  // The pool as the readers left it: those counted and not ended, the size
+  // wanted and the most, and whether reads were last found waiting rather
+  // than working while a reader lived.
+  struct Pool {
+    size_t readers, wanted, most;
+    bool reads_wait;
+  };
+
+  // The printer's side. Push is true when no reader waits for a request and
+  // fewer than `readers` live.
+  bool Push(DirNode* node, size_t readers);
   // Takes back `node` if no reader has taken it yet.
   bool Withdraw(DirNode* node);
   // The oldest request, for the printer to do itself; null if none.
@@ -27,13 +36,9 @@ class ReadQueue {
   // Every completion, oldest first, linked through `queued`; with `wait`,
   // waits for one while a reader holds a request.
   DirNode* Completions(bool wait);
-  // Counts a reader about to start; Readers() are those counted, not ended.
+  // Counts a reader about to start.
   void AddReader();
-  size_t Readers();
-  size_t Wanted();
-  // Reads were last found waiting rather than working, and a reader lives.
-  bool ReadsWait();
-  size_t MostThreads();
+  Pool PoolNow();
   // Readers end once each has completed what it took; waits for that.
   void StopReaders();
 

@@ -23,7 +23,7 @@ void PoolSize::CloseWindow(Clock::time_point now) {
   double rate = entries_ / window;
   std::chrono::nanoseconds busy_cpu = busy_cpu_();
   bool processors_busy = Seconds(busy_cpu - busy_cpu_at_window_start_).count() >= kBusyProcessors * start_ * window;
-  bool waiting = cpu_ * 2 < wall_ && !processors_busy;
+  bool waiting = cpu_.count() < kWorkingShare * wall_.count() && !processors_busy;
   waiting_ = waiting;
   if (rate_before_growth_ > 0 && rate < rate_before_growth_ * 1.2) {
     wanted_ = wanted_before_growth_;

@@ -3,15 +3,14 @@
 // The pool starts with about as many threads as processors, which is what
 // a tree in the cache can use. It grows while reads wait on the file system
 // rather than work: when, over a window of reads, their processor time is
-// under half their wall time (a disk seeking, a network file system), and
-// the machine's processors, for this process and all others, are less than
-// nine tenths busy (beyond that, more threads would only wait for a
-// processor to run on). Each
-// step at least doubles the pool, up to as many threads as keep the
-// processors busy while each waits that much (the processors times wall
-// over processor time), and at most multiplies it by eight. Once a step no
-// longer makes entries come in at least a fifth faster, the pool goes back
-// to its size before that step, for good.
+// under kWorkingShare of their wall time (a disk, a network file system),
+// and the machine's processors, for this process and all others, are less
+// than nine tenths busy (beyond that, more threads would only wait for a
+// processor to run on). Each step at least doubles the pool, up to as many
+// threads as keep the processors busy while each waits that much (the
+// processors times wall over processor time), and at most multiplies it by
+// eight. Once a step no longer makes entries come in at least a fifth
+// faster, the pool goes back to its size before that step, for good.
 #pragma once
 
 #include <chrono>
@@ -47,6 +46,10 @@ class PoolSize {
   static constexpr Clock::duration kWindowTime = std::chrono::milliseconds(50);
   static constexpr size_t kMaxStep = 8;
   static constexpr double kBusyProcessors = 0.9;
+  // Reading a cold tree from a virtual machine's disk, readers work about
+  // two thirds of their time and leave the processors a quarter idle; more
+  // readers fill them.
+  static constexpr double kWorkingShare = 0.8;
 
  private:
   void CloseWindow(Clock::time_point now);

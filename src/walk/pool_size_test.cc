@@ -30,7 +30,8 @@ TEST(PoolSizeTest, GrowsWhileReadsWaitAndDoublingPays) {
   const std::vector<Case> cases = {
       {"fixed", 4, 4, {{0.1, 10}, {0.1, 100}}, {4, 4}},
       {"fixed, reads that work", 4, 4, {{0.1, 10, 0.95}, {1.0, 10}}, {4, 4}, false},
-      {"reads that work", 2, 256, {{1.0, 10}, {0.6, 100}, {0.5, 1000}}, {2, 2, 2}, false},
+      {"reads that work", 2, 256, {{1.0, 10}, {0.85, 100}, {0.85, 1000}}, {2, 2, 2}, false},
+      {"reads that wait a quarter of their time", 2, 256, {{0.75, 10}, {0.75, 20}}, {4, 8}},
       {"reads that wait a little, faster each time", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 40}}, {5, 10, 20}},
       {"reads that wait long", 2, 256, {{0.05, 10}, {0.05, 20}, {0.0, 40}}, {16, 40, 256}},
       {"a step that does not pay is taken back", 2, 256, {{0.4, 10}, {0.4, 20}, {0.4, 21}, {0.1, 100}}, {5, 10, 5, 5}},
